@@ -1,0 +1,128 @@
+#include "core/Dekl.h"
+
+#include <new>
+
+#include "core/IniFile.h"
+#include "core/IntText.h"
+
+namespace {
+
+constexpr const char* kSecConnection = "Připojení";
+constexpr const char* kSecCom = "COMx";
+constexpr const char* kSecIsa = "PCI-318";
+constexpr const char* kSecLan = "RQ-1318";
+constexpr const char* kKeyInterface = "Rozhraní";
+constexpr const char* kKeyAddress = "Adresa";
+constexpr const char* kKeySpeed = "Rychlost";
+constexpr const char* kKeyComPort = "Číslo portu";
+constexpr const char* kKeyIsaBase = "Bázová adresa";
+constexpr const char* kKeyIp = "IP adresa";
+constexpr const char* kKeyUdpPort = "UDP port";
+constexpr const char* kKeyUdpTimeout = "UDP timeout";
+// Stands for a missing key or a missing file.
+constexpr const char* kNoInterface = "jkl";
+
+int32_t ReadInt(const TProfileFile& file, const char* section, const char* key, int32_t current) {
+    return StrToIntDef(file.ReadString(section, key, IntToStr(current)), current);
+}
+
+}  // namespace
+
+TModuleConfig DefaultModuleConfig() { return TModuleConfig{}; }
+
+void SetDefaults(TData* data) {
+    if (data == nullptr) return;
+    data->Kind = 0;
+    data->ModuleAddress = 0;
+    data->Speed = 9600;
+    data->IsaBase = 0x300;
+    data->ComPort = 1;
+    data->IpAddress = "192.168.0.99";
+    data->UdpPort = 5000;
+    data->UdpTimeout = 100;
+    data->StatusText = "Připojení modulu dosud neinicializováno";
+    data->Handle = 0;
+    data->Connected = 0;
+    data->ModuleConfig = DefaultModuleConfig();
+    data->InitParams.fill(0);
+}
+
+std::string SettingsFilePath() { return ExecutableDir() + kSettingsFileName; }
+
+bool LoadSettings(TData* data, const std::string& path) {
+    if (data == nullptr) return false;
+    TProfileFile file(path);
+    file.Load();
+    const std::string name = file.ReadString(kSecConnection, kKeyInterface, kNoInterface);
+    if (name == kNoInterface) return false;
+
+    data->ModuleAddress = static_cast<uint8_t>(ReadInt(file, kSecConnection, kKeyAddress, data->ModuleAddress));
+    data->Speed = static_cast<uint32_t>(ReadInt(file, kSecConnection, kKeySpeed, static_cast<int32_t>(data->Speed)));
+    data->IsaBase = static_cast<uint16_t>(ReadInt(file, kSecIsa, kKeyIsaBase, data->IsaBase));
+    data->ComPort = static_cast<uint8_t>(ReadInt(file, kSecCom, kKeyComPort, data->ComPort));
+    data->IpAddress = file.ReadString(kSecLan, kKeyIp, data->IpAddress);
+    data->UdpPort =
+        static_cast<uint32_t>(ReadInt(file, kSecLan, kKeyUdpPort, static_cast<int32_t>(data->UdpPort)));
+    data->UdpTimeout =
+        static_cast<uint32_t>(ReadInt(file, kSecLan, kKeyUdpTimeout, static_cast<int32_t>(data->UdpTimeout)));
+
+    // Letter case counts here, unlike for section and key names.
+    for (uint8_t kind = 0; kind < kKindCount; ++kind) {
+        if (name == kInterfaceKinds[kind].settingsName) {
+            data->Kind = kind;
+            break;
+        }
+    }
+    return true;
+}
+
+bool SaveSettings(TData* data, const std::string& path, std::string* error) {
+    if (data == nullptr) return false;
+    TProfileFile file(path);
+    file.Load();
+    bool ok = true;
+    // Each key goes to disk at once; the first failure stops the save.
+    auto write = [&](const char* section, const char* key, const std::string& value) {
+        if (ok && !file.WriteString(section, key, value)) {
+            ok = false;
+            if (error != nullptr) *error = file.LastError();
+        }
+    };
+
+    const uint8_t kind = data->Kind > kKindLan ? kKindCom : data->Kind;
+    write(kSecConnection, kKeyInterface, kInterfaceKinds[kind].settingsName);
+    switch (kind) {
+        case kKindCom:
+            write(kSecCom, kKeyComPort, IntToStr(data->ComPort));
+            break;
+        case kKindIsa:
+            write(kSecIsa, kKeyIsaBase, IntToStr(data->IsaBase));
+            break;
+        case kKindLan:
+            write(kSecLan, kKeyIp, data->IpAddress);
+            write(kSecLan, kKeyUdpPort, IntToStr(data->UdpPort));
+            write(kSecLan, kKeyUdpTimeout, IntToStr(data->UdpTimeout));
+            break;
+        default:
+            break;
+    }
+    write(kSecConnection, kKeyAddress, IntToStr(data->ModuleAddress));
+    write(kSecConnection, kKeySpeed, IntToStr(data->Speed));
+    return ok;
+}
+
+std::unique_ptr<TData> CreateProgramData(const std::string& settingsPath) {
+    std::unique_ptr<TData> data(new (std::nothrow) TData);
+    if (!data) return nullptr;
+    SetDefaults(data.get());
+    LoadSettings(data.get(), settingsPath);
+    return data;
+}
+
+void CloseProgramData(std::unique_ptr<TData>& data, const std::string& settingsPath, std::string* saveError) {
+    if (!data) return;
+    SaveSettings(data.get(), settingsPath, saveError);
+    uint32_t handle = data->Handle;
+    if (IsConnected(*data)) CloseInterface(data->Kind, handle);
+    data.reset();
+}

@@ -1,0 +1,68 @@
+// The program data record shared by every dialog, its defaults, the
+// connection settings file, and the main window's creation and close steps.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/Txxx318.h"
+
+// The module's stored configuration as the settings dialogs edit it.
+struct TModuleConfig {
+    uint8_t BusAddress = 1;
+    uint8_t SpeedIndex = 4;
+    uint16_t PwmInitial = 0;
+    uint8_t PwmMode = 0;
+    std::array<uint8_t, 4> DinNegation{255, 255, 255, 255};
+    std::array<uint8_t, 4> DoutNegation{255, 255, 255, 255};
+    std::array<uint8_t, 4> DoutInitial{0, 0, 0, 0};
+
+    bool operator==(const TModuleConfig&) const = default;
+};
+
+// Texts are Windows-1250 bytes.
+struct TData {
+    uint8_t Kind = 0;
+    uint8_t ModuleAddress = 0;
+    uint32_t Speed = 0;
+    uint16_t IsaBase = 0;
+    uint8_t ComPort = 0;
+    std::string IpAddress;
+    uint32_t UdpPort = 0;
+    uint32_t UdpTimeout = 0;
+    std::string StatusText;
+    uint32_t Handle = 0;
+    uint8_t Connected = 0;
+    std::string ModuleIdent;
+    TInitParams InitParams{};
+    TModuleConfig ModuleConfig{};
+};
+
+// A connection counts as open only with both set.
+inline bool IsConnected(const TData& data) { return data.Connected != 0 && data.Handle != 0; }
+
+TModuleConfig DefaultModuleConfig();
+void SetDefaults(TData* data);
+
+inline constexpr const char* kSettingsFileName = "W_rq905.ini";
+// W_rq905.ini in the directory of the running executable.
+std::string SettingsFilePath();
+
+// true when the file named an interface.
+bool LoadSettings(TData* data, const std::string& path);
+// true when the file was written; on a write failure false with
+// "Unable to write to <path>" in *error (keys written before stay written).
+bool SaveSettings(TData* data, const std::string& path, std::string* error = nullptr);
+
+// The main window's creation step: a record with defaults and the settings
+// loaded, or nullptr when it cannot be allocated.
+std::unique_ptr<TData> CreateProgramData(const std::string& settingsPath);
+// The close step: save the settings, end an open connection, free the
+// record. A failed save is reported in *saveError and never stops the close.
+void CloseProgramData(std::unique_ptr<TData>& data, const std::string& settingsPath,
+                      std::string* saveError = nullptr);
+
+inline constexpr const char* kNoDataText = "Nelze vytvořit datové struktury programu";
+inline constexpr const char* kNotConnectedText = " Připojení k modulu není inicializováno.";
