@@ -1,0 +1,171 @@
+#include "Face.h"
+
+#include <cstring>
+#include <new>
+
+#include "Driver318Abi.h"
+#include "Registry.h"
+
+namespace drv::face {
+
+namespace {
+
+template <typename F>
+std::uint32_t Guarded(F&& body) noexcept {
+    try {
+        return Code(body());
+    } catch (const std::bad_alloc&) {
+        return Code(Result::OutOfMemory);
+    } catch (...) {
+        return Code(Result::InternalError);
+    }
+}
+
+Result Register(std::uint32_t* handle, std::unique_ptr<Transport> transport, bool udp, std::uint32_t timeoutMs) {
+    const std::uint32_t h = Registry::Instance().Add(std::make_shared<Link>(std::move(transport), udp, timeoutMs));
+    if (h == 0) {
+        return Result::TooManyLinks;
+    }
+    *handle = h;
+    return Result::Ok;
+}
+
+// An IP text longer than this is not an address; the bound keeps a missing
+// terminator from running away.
+constexpr std::size_t kMaxHostText = 255;
+
+}  // namespace
+
+std::uint32_t Version() noexcept { return kVersion; }
+
+std::uint32_t InitSerial(std::uint32_t* handle, DeviceFinder find, std::uint32_t param) noexcept {
+    return Guarded([&] {
+        if (handle == nullptr) {
+            return Result::BadParameter;
+        }
+        *handle = 0;
+        const Device device = find(param);
+        if (device.result != Result::Ok) {
+            return device.result;
+        }
+        Opened opened = OpenSerial(device.path);
+        if (opened.result != Result::Ok) {
+            return opened.result;
+        }
+        return Register(handle, std::move(opened.transport), false, 0);
+    });
+}
+
+std::uint32_t InitUdp(std::uint32_t* handle, const std::uintptr_t* params) noexcept {
+    return Guarded([&] {
+        if (handle == nullptr || params == nullptr) {
+            return Result::BadParameter;
+        }
+        *handle = 0;
+        const auto* text = reinterpret_cast<const char*>(params[0]);
+        if (text == nullptr) {
+            return Result::BadIpAddress;
+        }
+        const std::size_t length = ::strnlen(text, kMaxHostText + 1);
+        if (length == 0 || length > kMaxHostText) {
+            return Result::BadIpAddress;
+        }
+        if (params[1] == 0 || params[1] > 0xFFFF) {
+            return Result::BadUdpPort;
+        }
+        if (params[2] > kMaxUdpTimeoutMs) {
+            return Result::BadTimeout;
+        }
+        Opened opened = OpenUdp(std::string(text, length), static_cast<std::uint16_t>(params[1]));
+        if (opened.result != Result::Ok) {
+            return opened.result;
+        }
+        return Register(handle, std::move(opened.transport), true, static_cast<std::uint32_t>(params[2]));
+    });
+}
+
+std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value, std::uint32_t mode) noexcept {
+    return Guarded([&] {
+        const auto link = Registry::Instance().Find(handle);
+        if (!link) {
+            return Result::BadHandle;
+        }
+        return link->Configure({speed, value, mode});
+    });
+}
+
+std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value, std::uint32_t* mode) noexcept {
+    return Guarded([&] {
+        const auto link = Registry::Instance().Find(handle);
+        if (!link) {
+            return Result::BadHandle;
+        }
+        const LineConfig config = link->Config();
+        if (speed != nullptr) {
+            *speed = config.speed;
+        }
+        if (value != nullptr) {
+            *value = config.allowanceMs;
+        }
+        if (mode != nullptr) {
+            *mode = config.mode;
+        }
+        return Result::Ok;
+    });
+}
+
+std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply, std::uint32_t* out,
+                   std::uint32_t* status) noexcept {
+    const std::uint32_t code = Guarded([&] {
+        if (request == nullptr || reply == nullptr || out == nullptr || status == nullptr) {
+            return Result::BadParameter;
+        }
+        const auto link = Registry::Instance().Find(handle);
+        if (!link) {
+            return Result::BadHandle;
+        }
+        RequestCells cells{};
+        std::memcpy(cells.data(), request, sizeof cells);
+        const Answer answer = link->Transact(cells);
+        *out = answer.data[0];
+        for (std::size_t i = 1; i < wire::kDataCount; ++i) {
+            reply[i - 1] = answer.data[i];
+        }
+        return answer.result;
+    });
+    if (status != nullptr) {
+        *status = code;
+    }
+    return code;
+}
+
+std::uint32_t Done(std::uint32_t* handle) noexcept {
+    return Guarded([&] {
+        if (handle == nullptr) {
+            return Result::BadParameter;
+        }
+        if (!Registry::Instance().Remove(*handle)) {
+            return Result::BadHandle;
+        }
+        *handle = 0;
+        return Result::Ok;
+    });
+}
+
+std::uint32_t Error(std::uint32_t code, std::uint32_t* text) noexcept {
+    return Guarded([&] {
+        if (text == nullptr) {
+            return Result::BadParameter;
+        }
+        const char* message = ResultText(code);
+        std::size_t n = 0;
+        // The last cell stays for the terminator, whatever the text's length.
+        for (; message[n] != '\0' && n + 1 < abi318::kCellCount; ++n) {
+            text[n] = static_cast<unsigned char>(message[n]);
+        }
+        text[n] = 0;
+        return code < 100 ? Result::Ok : Result::BadParameter;
+    });
+}
+
+}  // namespace drv::face

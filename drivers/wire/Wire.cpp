@@ -1,0 +1,160 @@
+#include "Wire.h"
+
+#include <algorithm>
+
+namespace wire {
+
+namespace {
+
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned n = 0; n < 256; ++n) {
+        std::uint16_t crc = static_cast<std::uint16_t>(n);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1U) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001U) : static_cast<std::uint16_t>(crc >> 1);
+        }
+        table[n] = crc;
+    }
+    return table;
+}
+
+constexpr auto kCrcTable = MakeCrcTable();
+
+template <std::size_t N>
+void PutCrc(std::array<std::uint8_t, N>& frame) {
+    const std::uint16_t crc = Crc16(std::span(frame.data(), N - 2));
+    frame[N - 2] = static_cast<std::uint8_t>(crc & 0xFFU);
+    frame[N - 1] = static_cast<std::uint8_t>(crc >> 8);
+}
+
+bool CrcMatches(std::span<const std::uint8_t> frame) {
+    const std::size_t n = frame.size();
+    const std::uint16_t crc = Crc16(frame.first(n - 2));
+    return frame[n - 2] == (crc & 0xFFU) && frame[n - 1] == (crc >> 8);
+}
+
+// Frame traits let one stream decoder serve both directions.
+template <typename Frame>
+struct Traits;
+
+template <>
+struct Traits<Request> {
+    static constexpr std::uint8_t kSync = kRequestSync;
+    static constexpr std::size_t kSize = kRequestSize;
+    static std::optional<Request> Decode(std::span<const std::uint8_t> b) { return DecodeRequest(b); }
+};
+
+template <>
+struct Traits<Reply> {
+    static constexpr std::uint8_t kSync = kReplySync;
+    static constexpr std::size_t kSize = kReplySize;
+    static std::optional<Reply> Decode(std::span<const std::uint8_t> b) { return DecodeReply(b); }
+};
+
+// Keeps a decoder's buffer bounded even on a line that carries nothing but noise.
+constexpr std::size_t kCompactAt = 4096;
+
+}  // namespace
+
+std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::uint8_t b : bytes) {
+        crc = static_cast<std::uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ b) & 0xFFU]);
+    }
+    return crc;
+}
+
+RequestFrame Encode(const Request& r) {
+    RequestFrame f{kRequestSync, r.address, r.command, r.index, r.tag};
+    std::copy(r.data.begin(), r.data.end(), f.begin() + 5);
+    PutCrc(f);
+    return f;
+}
+
+ReplyFrame Encode(const Reply& r) {
+    ReplyFrame f{kReplySync, r.address, r.command, r.index, r.tag, r.status};
+    std::copy(r.data.begin(), r.data.end(), f.begin() + 6);
+    PutCrc(f);
+    return f;
+}
+
+std::optional<Request> DecodeRequest(std::span<const std::uint8_t> b) {
+    if (b.size() != kRequestSize || b[0] != kRequestSync || !CrcMatches(b)) {
+        return std::nullopt;
+    }
+    Request r{b[1], b[2], b[3], b[4], {}};
+    std::copy_n(b.begin() + 5, kDataCount, r.data.begin());
+    return r;
+}
+
+std::optional<Reply> DecodeReply(std::span<const std::uint8_t> b) {
+    if (b.size() != kReplySize || b[0] != kReplySync || !CrcMatches(b)) {
+        return std::nullopt;
+    }
+    Reply r{b[1], b[2], b[3], b[4], b[5], {}};
+    std::copy_n(b.begin() + 6, kDataCount, r.data.begin());
+    return r;
+}
+
+bool Answers(const Reply& reply, const Request& request) {
+    return reply.address == request.address && reply.command == request.command && reply.index == request.index &&
+           reply.tag == request.tag;
+}
+
+template <typename Frame>
+void StreamDecoder<Frame>::Feed(std::span<const std::uint8_t> bytes) {
+    if (m_start >= kCompactAt) {
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+        m_start = 0;
+    }
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+}
+
+template <typename Frame>
+std::optional<Frame> StreamDecoder<Frame>::Next() {
+    using T = Traits<Frame>;
+    for (;;) {
+        const auto from = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start);
+        const auto sync = std::find(from, m_buffer.end(), T::kSync);
+        m_start = static_cast<std::size_t>(sync - m_buffer.begin());
+        if (m_buffer.size() - m_start < T::kSize) {
+            if (m_start == m_buffer.size()) {
+                Clear();
+            }
+            return std::nullopt;
+        }
+        if (auto frame = T::Decode(std::span(m_buffer).subspan(m_start, T::kSize))) {
+            m_start += T::kSize;
+            return frame;
+        }
+        ++m_crcErrors;
+        ++m_start;
+    }
+}
+
+template <typename Frame>
+void StreamDecoder<Frame>::Clear() {
+    m_buffer.clear();
+    m_start = 0;
+}
+
+template class StreamDecoder<Request>;
+template class StreamDecoder<Reply>;
+
+std::optional<std::uint8_t> SpeedIndex(std::uint32_t baud) {
+    const auto it = std::find(kSpeeds.begin(), kSpeeds.end(), baud);
+    if (it == kSpeeds.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(it - kSpeeds.begin());
+}
+
+std::uint64_t LineTimeUs(std::size_t bytes, std::uint32_t baud) {
+    if (baud == 0) {
+        return 0;
+    }
+    const std::uint64_t bits = static_cast<std::uint64_t>(bytes) * kBitsPerByte * 1'000'000U;
+    return (bits + baud - 1) / baud;
+}
+
+}  // namespace wire
