@@ -93,6 +93,7 @@ __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Send)(uint32_t handle
 
 __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Done)(uint32_t* handle) {
     Record("Done", {*handle});
+    if (Rec().duringDone) Rec().duringDone();
     *handle = Rec().doneHandleAfter;
     return Rec().doneResult;
 }

@@ -43,6 +43,8 @@ struct TRecState {
     // Called inside Send before it answers, e.g. to look at the UI while the
     // blocking call runs.
     std::function<void()> duringSend;
+    // Called inside Done before it returns.
+    std::function<void()> duringDone;
 
     // Texts of Error; a code without one gets "E<code>". They start in cell 0,
     // as a library's texts may.
