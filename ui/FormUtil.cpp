@@ -1,0 +1,25 @@
+#include "ui/FormUtil.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QThread>
+
+void SetupFixedDialog(QWidget* dialog, int width, int height) {
+    dialog->setFixedSize(width, height);
+    dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
+void CentreOnScreen(QWidget* window) {
+    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect area = screen->availableGeometry();
+    const QSize size = window->frameGeometry().size();
+    window->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
+void PumpEventsAndPause() {
+    QCoreApplication::processEvents();
+    QThread::msleep(1);
+}

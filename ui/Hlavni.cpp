@@ -1,0 +1,145 @@
+#include "ui/Hlavni.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <cstdio>
+
+#include "core/IntText.h"
+#include "ui/FormUtil.h"
+#include "ui/NastavAdr.h"
+#include "ui/NastavDIO.h"
+#include "ui/NastavPWM.h"
+#include "ui/OkamDIN.h"
+#include "ui/OkamDOUT.h"
+#include "ui/OkamPWM.h"
+#include "ui/Pripojeni.h"
+#include "ui/QtText.h"
+#include "ui/StatReg.h"
+
+namespace {
+
+QAction* AddItem(QWidget* menu, QObject* owner, const char* name, const char* caption) {
+    auto* action = new QAction(ToQt(caption), owner);
+    action->setObjectName(name);
+    menu->addAction(action);
+    return action;
+}
+
+}  // namespace
+
+TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(std::move(settingsPath)) {
+    setObjectName("Form1");
+    setWindowTitle(ToQt(" RQ-905 (v.1.02) -  nastavení modulu"));
+    resize(600, 400);
+
+    QMenuBar* bar = menuBar();
+    connect(AddItem(bar, this, "Pipojen1", "&Připojení"), &QAction::triggered, this, &TForm1::Pipojen1Click);
+    QMenu* settings = bar->addMenu(ToQt("&Nastavení"));
+    settings->menuAction()->setObjectName("Nastaven1");
+    connect(AddItem(settings, this, "AdresaRychlost1", "Adresa, rychlost"), &QAction::triggered, this,
+            &TForm1::AdresaRychlost1Click);
+    connect(AddItem(settings, this, "NastavDIO1", "Digitální vstupy/výstupy"), &QAction::triggered, this,
+            &TForm1::NastavDIO1Click);
+    connect(AddItem(settings, this, "Kalibracevstup1", "PWM výstup"), &QAction::triggered, this,
+            &TForm1::Kalibracevstup1Click);
+    QMenu* live = bar->addMenu(ToQt("&Okamžité hodnoty"));
+    live->menuAction()->setObjectName("Okamithodnoty1");
+    connect(AddItem(live, this, "OkamAIN2", "PWM výstup"), &QAction::triggered, this, &TForm1::OkamAIN2Click);
+    QAction* din = AddItem(live, this, "OkamDIN2", "Digitální vstupy");
+    // The inputs monitor is kept out of the operator's reach.
+    din->setVisible(false);
+    connect(din, &QAction::triggered, this, &TForm1::OkamDIN2Click);
+    connect(AddItem(live, this, "OkamDOUT1", "Digitální výstupy"), &QAction::triggered, this,
+            &TForm1::OkamDOUT1Click);
+    connect(AddItem(live, this, "Statusregistr1", "Status registr"), &QAction::triggered, this,
+            &TForm1::Statusregistr1Click);
+    connect(AddItem(bar, this, "Konec2", "&Konec"), &QAction::triggered, this, &TForm1::Konec2Click);
+
+    QStatusBar* status = statusBar();
+    status->setObjectName("StatusBar1");
+    status->setSizeGripEnabled(false);
+    const std::array<int, 3> widths = {140, 80, 120};
+    const std::array<const char*, 4> captions = {" Modul", " Adresa", " Rychlost", ""};
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(ToQt(captions[static_cast<std::size_t>(i)]), status);
+        panel->setObjectName(QString("Panel%1").arg(i));
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setTextFormat(Qt::PlainText);
+        if (i < 3) {
+            panel->setFixedWidth(widths[static_cast<std::size_t>(i)]);
+            status->addWidget(panel);
+        } else {
+            status->addWidget(panel, 1);
+        }
+        m_panels[static_cast<std::size_t>(i)] = panel;
+    }
+
+    // Creation step.
+    m_data = create(m_settingsPath);
+    if (!m_data) SetPanel(3, std::string(" ") + kNoDataText);
+}
+
+TForm1::~TForm1() { FormClose(); }
+
+std::string TForm1::PanelText(int panel) const {
+    return FromQt(m_panels[static_cast<std::size_t>(panel)]->text());
+}
+
+void TForm1::SetPanel(int panel, const std::string& text) {
+    m_panels[static_cast<std::size_t>(panel)]->setText(ToQt(text));
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_centred) {
+        m_centred = true;
+        CentreOnScreen(this);
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose() {
+    if (!m_data) return;
+    CloseProgramData(m_data, m_settingsPath, &m_saveError);
+    // The one error that may leave the close step; the program still ends.
+    if (!m_saveError.empty()) std::fprintf(stderr, "%s\n", m_saveError.c_str());
+}
+
+template <class TForm>
+void TForm1::OpenDialog() {
+    if (!m_data) return;
+    // A new instance at every opening; destroyed when it closes, also when
+    // showing it ends by an exception that goes on propagating.
+    auto dialog = std::make_unique<TForm>(this);
+    dialog->SetData(m_data.get());
+    dialog->exec();
+}
+
+void TForm1::RefreshStatusBar() {
+    SetPanel(0, " Modul  " + PrintableText(m_data->ModuleIdent));
+    SetPanel(1, " Adresa  " + IntToStr(m_data->ModuleAddress));
+    SetPanel(2, " Rychlost  " + IntToStr(m_data->Speed) + "Bd");
+}
+
+void TForm1::Pipojen1Click() {
+    if (!m_data) return;
+    OpenDialog<TForm2>();
+    RefreshStatusBar();
+}
+
+void TForm1::AdresaRychlost1Click() { OpenDialog<TForm12>(); }
+void TForm1::NastavDIO1Click() { OpenDialog<TForm14>(); }
+void TForm1::Kalibracevstup1Click() { OpenDialog<TForm4>(); }
+void TForm1::OkamAIN2Click() { OpenDialog<TForm3>(); }
+void TForm1::OkamDIN2Click() { OpenDialog<TForm11>(); }
+void TForm1::OkamDOUT1Click() { OpenDialog<TForm9>(); }
+void TForm1::Statusregistr1Click() { OpenDialog<TForm15>(); }
+void TForm1::Konec2Click() { close(); }

@@ -1,0 +1,57 @@
+// The main window: owns the program data record, opens every dialog from
+// its menu and shows the last connection in its status bar.
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/Dekl.h"
+
+class QAction;
+class QLabel;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    using TCreateData = std::function<std::unique_ptr<TData>(const std::string& settingsPath)>;
+
+    // Tests hand their own settings path and, to provoke a failed
+    // allocation, their own creation function.
+    explicit TForm1(std::string settingsPath = SettingsFilePath(), TCreateData create = CreateProgramData);
+    ~TForm1() override;
+
+    TData* Data() const { return m_data.get(); }
+    std::string PanelText(int panel) const;
+    // Error of the last save, empty when it succeeded.
+    const std::string& SaveError() const { return m_saveError; }
+
+    void Pipojen1Click();
+    void AdresaRychlost1Click();
+    void NastavDIO1Click();
+    void Kalibracevstup1Click();
+    void OkamAIN2Click();
+    void OkamDIN2Click();
+    void OkamDOUT1Click();
+    void Statusregistr1Click();
+    void Konec2Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    template <class TForm>
+    void OpenDialog();
+    void RefreshStatusBar();
+    void SetPanel(int panel, const std::string& text);
+    void FormClose();
+
+    std::string m_settingsPath;
+    std::unique_ptr<TData> m_data;
+    std::array<QLabel*, 4> m_panels{};
+    std::string m_saveError;
+    bool m_centred = false;
+};

@@ -1,0 +1,16 @@
+// Placeholder until the dialog is built.
+#pragma once
+
+#include <QDialog>
+
+struct TData;
+
+class TForm9 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm9(QWidget* owner = nullptr);
+    void SetData(TData* record) { m_data = record; }
+
+private:
+    TData* m_data = nullptr;
+};
