@@ -1,0 +1,50 @@
+// rq905-sim: RQ-905 modules on a simulated bus, for the service tool's
+// users and for the drivers' tests.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Server.h"
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string error;
+    const auto options = sim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+    if (!options) {
+        std::fprintf(stderr, "rq905-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(sim::UsageText(), stdout);
+        return 0;
+    }
+    std::vector<sim::Registers> stored;
+    if (!options->fresh) {
+        if (auto loaded = sim::LoadState(options->statePath, &error)) {
+            stored = *loaded;
+        } else if (!error.empty()) {
+            std::fprintf(stderr, "rq905-sim: %s (use --fresh to start over)\n", error.c_str());
+            return 2;
+        }
+    }
+    if (stored.empty()) {
+        for (unsigned i = 0; i < options->modules; ++i) {
+            stored.push_back(sim::FactoryRegisters(static_cast<std::uint8_t>(options->firstAddress + i),
+                                                   options->speedIndex));
+        }
+        if (!sim::SaveState(options->statePath, stored, &error)) {
+            std::fprintf(stderr, "rq905-sim: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    sim::Bus bus(stored, options->identity);
+    for (auto& module : bus.Modules()) {
+        module.SetInputs(options->inputs);
+        for (const auto number : options->stuckRegisters) {
+            module.SetStuck(number);
+        }
+        std::printf("module %u at %u Bd\n", unsigned{module.Address()}, wire::kSpeeds[module.SpeedIndex()]);
+    }
+    std::printf("state %s\n", options->statePath.c_str());
+    return sim::Serve(*options, bus);
+}

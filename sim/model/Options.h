@@ -1,0 +1,48 @@
+// Command line of rq905-sim.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Faults.h"
+#include "Module.h"
+
+namespace sim {
+
+enum class Pattern { Fixed, Walk, Count, Random };
+
+struct Options {
+    bool pty = false;
+    std::string link;                       // symlink to the pty, if wanted
+    std::optional<std::uint16_t> udpPort;   // 0 picks a free port
+    std::string bindAddress = "127.0.0.1";
+    std::string statePath = "rq905-sim.state";
+    bool fresh = false;
+    unsigned modules = 1;
+    std::uint8_t firstAddress = 1;
+    std::uint8_t speedIndex = 4;
+    Identity identity;
+    std::uint8_t inputs = 0;
+    Pattern pattern = Pattern::Fixed;
+    unsigned patternMs = 500;
+    std::vector<std::uint8_t> stuckRegisters;
+    bool anySpeed = false;
+    bool lineTime = false;
+    FaultRates faults;
+    unsigned delayMs = 250;
+    std::uint64_t seed = 1;
+    bool quiet = false;
+    bool help = false;
+};
+
+// With no transport chosen, the simulator serves both a pty and UDP port
+// kDefaultUdpPort.
+inline constexpr std::uint16_t kDefaultUdpPort = 3180;
+
+// nullopt with a reason on a bad command line.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error);
+const char* UsageText();
+
+}  // namespace sim

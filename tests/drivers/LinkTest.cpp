@@ -1,0 +1,270 @@
+// The transaction logic over a scripted transport: which replies are taken,
+// which are ignored, and what each failure turns into.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <thread>
+
+#include "CaseName.h"
+#include "Link.h"
+
+namespace {
+
+using drv::Result;
+using Bytes = std::vector<std::uint8_t>;
+
+// Builds what arrives on the line from the request that was sent.
+using Script = std::function<std::vector<Bytes>(const wire::Request&)>;
+
+class ScriptedTransport final : public drv::Transport {
+public:
+    ScriptedTransport(Script script, bool datagrams) : m_script(std::move(script)), m_datagrams(datagrams) {}
+
+    drv::Result SetSpeed(std::uint32_t baud) override {
+        speed = baud;
+        return Result::Ok;
+    }
+    drv::Result Discard() override {
+        ++discards;
+        return Result::Ok;
+    }
+    drv::Result Write(std::span<const std::uint8_t> bytes, drv::Clock::time_point) override {
+        const auto request = wire::DecodeRequest(bytes);
+        EXPECT_TRUE(request.has_value());
+        if (request) {
+            sent.push_back(*request);
+            for (auto& chunk : m_script(*request)) {
+                m_incoming.push_back(std::move(chunk));
+            }
+        }
+        return Result::Ok;
+    }
+    drv::Result Read(std::vector<std::uint8_t>& chunk, drv::Clock::time_point deadline) override {
+        chunk.clear();
+        if (!m_incoming.empty()) {
+            chunk = std::move(m_incoming.front());
+            m_incoming.pop_front();
+        } else {
+            std::this_thread::sleep_until(deadline);
+        }
+        return Result::Ok;
+    }
+    bool Datagrams() const override { return m_datagrams; }
+
+    std::vector<wire::Request> sent;
+    int discards = 0;
+    std::uint32_t speed = 0;
+
+private:
+    Script m_script;
+    bool m_datagrams;
+    std::deque<Bytes> m_incoming;
+};
+
+Bytes Frame(const wire::Reply& reply) {
+    const auto f = wire::Encode(reply);
+    return {f.begin(), f.end()};
+}
+
+wire::Reply AnswerTo(const wire::Request& r, std::uint8_t status = 0) {
+    return {r.address, r.command, r.index, r.tag, status, {0x10, 0x11, 0x12, 0x13, 0x14}};
+}
+
+Bytes Join(std::vector<Bytes> parts) {
+    Bytes all;
+    for (auto& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+struct LinkCase {
+    const char* name;
+    bool datagrams;
+    Script script;
+    Result result;
+};
+
+class LinkTransactTest : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LinkTransactTest, TakesOnlyTheAnswer) {
+    auto transport = std::make_unique<ScriptedTransport>(GetParam().script, GetParam().datagrams);
+    ScriptedTransport* t = transport.get();
+    // A short wait keeps the silent cases quick.
+    drv::Link link(std::move(transport), GetParam().datagrams, GetParam().datagrams ? 5 : 0);
+    ASSERT_EQ(link.Configure({115200, 2, 1}), Result::Ok);
+
+    const drv::Answer answer = link.Transact({7, 102, 0, 0, 33, 33, 0, 0});
+    EXPECT_EQ(answer.result, GetParam().result);
+    if (answer.result == Result::Ok) {
+        EXPECT_EQ(answer.data, (wire::Data{0x10, 0x11, 0x12, 0x13, 0x14}));
+    } else {
+        EXPECT_EQ(answer.data, wire::Data{});
+    }
+    ASSERT_EQ(t->sent.size(), 1U);
+    EXPECT_EQ(t->sent[0].address, 7);
+    EXPECT_EQ(t->sent[0].command, 102);
+    EXPECT_EQ(t->sent[0].data, (wire::Data{0, 33, 33, 0, 0}));
+    EXPECT_EQ(t->discards, 1);
+}
+
+wire::Reply Changed(wire::Reply reply, std::uint8_t wire::Reply::*field, int delta) {
+    reply.*field = static_cast<std::uint8_t>(reply.*field + delta);
+    return reply;
+}
+
+const LinkCase kCases[] = {
+    {"Clean", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, Result::Ok},
+    {"ByteByByte", false,
+     [](const wire::Request& r) {
+         std::vector<Bytes> bytes;
+         for (auto b : Frame(AnswerTo(r))) {
+             bytes.push_back({b});
+         }
+         return bytes;
+     },
+     Result::Ok},
+    {"LateReplyFirst", false,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::tag, -1)), Frame(AnswerTo(r))};
+     },
+     Result::Ok},
+    {"OtherCommandFirst", false,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::command, 1)), Frame(AnswerTo(r))};
+     },
+     Result::Ok},
+    {"NoiseWithFalseStart", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Join({{0x00, 0x5A, 0x01, 0xC8, 0xFF}, Frame(AnswerTo(r))})}; },
+     Result::Ok},
+    {"ForeignOnly", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1))}; },
+     Result::ForeignAddress},
+    {"ForeignThenOwn", false,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1)), Frame(AnswerTo(r))};
+     },
+     Result::Ok},
+    {"Corrupted", false,
+     [](const wire::Request& r) {
+         auto f = Frame(AnswerTo(r));
+         f[8] ^= 0x04;
+         return std::vector<Bytes>{f};
+     },
+     Result::CrcError},
+    {"Silent", false, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout},
+    {"UnknownCommand", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 1))}; },
+     Result::ModuleUnknownCommand},
+    {"UnknownRegister", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 2))}; },
+     Result::ModuleUnknownIndex},
+    {"BadData", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 3))}; }, Result::ModuleBadData},
+    {"OtherModuleStatus", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 9))}; },
+     Result::ModuleFailure},
+    {"DatagramClean", true, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, Result::Ok},
+    {"DatagramNoiseFirst", true, [](const wire::Request& r) { return std::vector<Bytes>{Bytes{1, 2, 3}, Frame(AnswerTo(r))}; },
+     Result::Ok},
+    {"DatagramLateFirst", true,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::tag, 1)), Frame(AnswerTo(r))};
+     },
+     Result::Ok},
+    {"DatagramCorrupted", true,
+     [](const wire::Request& r) {
+         auto f = Frame(AnswerTo(r));
+         f[0] ^= 0x80;
+         return std::vector<Bytes>{f, Frame(AnswerTo(r))};
+     },
+     Result::CrcError},
+    {"DatagramTwoFramesInOne", true,
+     [](const wire::Request& r) { return std::vector<Bytes>{Join({Frame(AnswerTo(r)), Frame(AnswerTo(r))})}; }, Result::Timeout},
+    {"DatagramForeign", true,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1))}; },
+     Result::ForeignAddress},
+    {"DatagramSilent", true, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkTransactTest, ::testing::ValuesIn(kCases),
+                         CaseName<LinkCase>);
+
+TEST(Link, TagsDifferBetweenTransactions) {
+    auto transport = std::make_unique<ScriptedTransport>(
+        [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, false);
+    ScriptedTransport* t = transport.get();
+    drv::Link link(std::move(transport), false, 0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
+    }
+    ASSERT_EQ(t->sent.size(), 3U);
+    EXPECT_NE(t->sent[0].tag, t->sent[1].tag);
+    EXPECT_NE(t->sent[1].tag, t->sent[2].tag);
+}
+
+TEST(Link, CellsAboveAByteAreRefusedUnsent) {
+    auto transport = std::make_unique<ScriptedTransport>([](const wire::Request&) { return std::vector<Bytes>{}; },
+                                                         false);
+    ScriptedTransport* t = transport.get();
+    drv::Link link(std::move(transport), false, 0);
+    EXPECT_EQ(link.Transact({256, 0, 64, 0, 0, 0, 0, 0}).result, Result::BadParameter);
+    EXPECT_EQ(link.Transact({1, 0, 64, 0, 0, 0, 0, 0x100}).result, Result::BadParameter);
+    EXPECT_TRUE(t->sent.empty());
+}
+
+struct ConfigCase {
+    drv::LineConfig config;
+    Result result;
+};
+
+class LinkConfigTest : public ::testing::TestWithParam<ConfigCase> {};
+
+TEST_P(LinkConfigTest, ValidatesAndApplies) {
+    auto transport = std::make_unique<ScriptedTransport>([](const wire::Request&) { return std::vector<Bytes>{}; },
+                                                         false);
+    ScriptedTransport* t = transport.get();
+    drv::Link link(std::move(transport), false, 0);
+    const drv::LineConfig before = link.Config();
+    EXPECT_EQ(link.Configure(GetParam().config), GetParam().result);
+    const drv::LineConfig after = link.Config();
+    const drv::LineConfig expected = GetParam().result == Result::Ok ? GetParam().config : before;
+    EXPECT_EQ(after.speed, expected.speed);
+    EXPECT_EQ(after.allowanceMs, expected.allowanceMs);
+    EXPECT_EQ(after.mode, expected.mode);
+    EXPECT_EQ(t->speed, GetParam().result == Result::Ok ? GetParam().config.speed : 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LinkConfigTest,
+                         ::testing::Values(ConfigCase{{600, 100, 2}, Result::Ok}, ConfigCase{{115200, 5, 2}, Result::Ok},
+                                           ConfigCase{{9600, 13, 1}, Result::Ok}, ConfigCase{{9600, 13, 3}, Result::Ok},
+                                           ConfigCase{{14400, 13, 2}, Result::BadSpeed},
+                                           ConfigCase{{0, 13, 2}, Result::BadSpeed},
+                                           ConfigCase{{9600, 0, 2}, Result::BadParameter},
+                                           ConfigCase{{9600, 1001, 2}, Result::BadParameter},
+                                           ConfigCase{{9600, 13, 0}, Result::BadMode},
+                                           ConfigCase{{9600, 13, 4}, Result::BadMode}));
+
+struct TimeoutCase {
+    drv::LineConfig config;
+    std::uint32_t udpTimeoutMs;
+    bool udp;
+    std::int64_t us;
+};
+
+class ReplyTimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(ReplyTimeoutTest, LineTimePlusAllowance) {
+    EXPECT_EQ(drv::ReplyTimeout(GetParam().config, GetParam().udpTimeoutMs, GetParam().udp).count(), GetParam().us);
+}
+
+// 25 bytes of request and reply at 9600 Bd take 26042 us, at 115200 Bd 2171 us,
+// at 600 Bd 416667 us.
+INSTANTIATE_TEST_SUITE_P(Table, ReplyTimeoutTest,
+                         ::testing::Values(TimeoutCase{{9600, 13, 2}, 0, false, 26042 + 36000},
+                                           TimeoutCase{{9600, 13, 1}, 0, false, 26042 + 13000},
+                                           TimeoutCase{{9600, 13, 3}, 0, false, 26042 + 102000},
+                                           TimeoutCase{{115200, 5, 2}, 0, false, 2171 + 20000},
+                                           TimeoutCase{{600, 100, 2}, 0, false, 416667 + 210000},
+                                           TimeoutCase{{9600, 13, 2}, 0, true, 26042 + 56000},
+                                           TimeoutCase{{9600, 13, 2}, 250, true, 250000},
+                                           TimeoutCase{{9600, 13, 2}, 250, false, 26042 + 36000}));
+
+}  // namespace
