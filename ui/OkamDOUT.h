@@ -1,9 +1,15 @@
-// Placeholder until the dialog is built.
+// The digital outputs dialog: sets the eight outputs DOUT0-DOUT7 of the
+// running module at once from eight check boxes.
 #pragma once
 
 #include <QDialog>
+#include <array>
+#include <cstdint>
 
 struct TData;
+class QCheckBox;
+class QPushButton;
+class TStatusLine;
 
 class TForm9 : public QDialog {
     Q_OBJECT
@@ -11,6 +17,21 @@ public:
     explicit TForm9(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
+    void FormShow();
+    void Button1Click();  // "Zapsat"
+    void Button2Click();  // "Cancel"
+
+    // Bit n is set exactly when the box DOUTn is ticked.
+    uint8_t OutputByte() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     TData* m_data = nullptr;
+    uint8_t m_moduleAddress = 0;  // taken from the record when shown
+    std::array<QCheckBox*, 8> m_dout{};
+    QPushButton* m_button1;
+    QPushButton* m_button2;
+    TStatusLine* m_statusBar1;
 };
