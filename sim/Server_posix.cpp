@@ -225,33 +225,31 @@ private:
         return 0;
     }
 
+    // One read per wake-up: poll reports what is left, and a read that
+    // finds nothing would cost every transaction a system call.
     void ReadPty() {
         std::array<std::uint8_t, 4096> buffer{};
-        for (;;) {
-            const ssize_t n = ::read(m_master, buffer.data(), buffer.size());
-            if (n <= 0) {
-                return;
-            }
-            m_ptyDecoder.Feed(std::span(buffer.data(), static_cast<std::size_t>(n)));
-            while (auto request = m_ptyDecoder.Next()) {
-                Process(*request, false, {});
-            }
+        const ssize_t n = ::read(m_master, buffer.data(), buffer.size());
+        if (n <= 0) {
+            return;
+        }
+        m_ptyDecoder.Feed(std::span(buffer.data(), static_cast<std::size_t>(n)));
+        while (auto request = m_ptyDecoder.Next()) {
+            Process(*request, false, {});
         }
     }
 
     void ReadUdp() {
         std::array<std::uint8_t, 2048> buffer{};
-        for (;;) {
-            sockaddr_in peer{};
-            socklen_t length = sizeof peer;
-            const ssize_t n =
-                ::recvfrom(m_udp, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&peer), &length);
-            if (n < 0) {
-                return;
-            }
-            if (auto request = wire::DecodeRequest(std::span(buffer.data(), static_cast<std::size_t>(n)))) {
-                Process(*request, true, peer);
-            }
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const ssize_t n =
+            ::recvfrom(m_udp, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&peer), &length);
+        if (n < 0) {
+            return;
+        }
+        if (auto request = wire::DecodeRequest(std::span(buffer.data(), static_cast<std::size_t>(n)))) {
+            Process(*request, true, peer);
         }
     }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <thread>
 #include <utility>
 
 #include "Transport.h"
@@ -67,21 +68,11 @@ public:
         return Result::Ok;
     }
 
+    // Bytes still inside a converter are not reached by the flush; the tag
+    // check in the transaction keeps them from being taken for the answer.
     Result Discard() override {
         ::tcflush(m_fd, TCIFLUSH);
-        // tcflush does not reach bytes still on their way through a
-        // converter's buffers; drain what is already readable too.
-        std::array<std::uint8_t, 256> sink{};
-        for (;;) {
-            const ssize_t n = ::read(m_fd, sink.data(), sink.size());
-            if (n > 0) {
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            return Result::Ok;
-        }
+        return Result::Ok;
     }
 
     Result Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) override {
@@ -109,9 +100,28 @@ public:
         return Result::Ok;
     }
 
+    // Waits first and reads after: right after a request nothing is there
+    // yet, and a read that would fail costs a system call per transaction.
     Result Read(std::vector<std::uint8_t>& chunk, Clock::time_point deadline) override {
         chunk.clear();
         for (;;) {
+            pollfd p{m_fd, POLLIN, 0};
+            const timespec left = Remaining(deadline);
+            const int ready = ::ppoll(&p, 1, &left, nullptr);
+            if (ready < 0 && errno != EINTR) {
+                return Result::ReadFailed;
+            }
+            if (ready == 0) {
+                return Result::Ok;
+            }
+            if (ready > 0 && (p.revents & (POLLERR | POLLNVAL)) != 0) {
+                return Result::ReadFailed;
+            }
+            if (ready > 0 && (p.revents & POLLIN) == 0 && (p.revents & POLLHUP) != 0) {
+                // The far end of a pseudo-terminal is gone: nothing will come.
+                std::this_thread::sleep_until(deadline);
+                return Result::Ok;
+            }
             std::array<std::uint8_t, 256> buffer{};
             const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
             if (n > 0) {
@@ -120,22 +130,6 @@ public:
             }
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return Result::ReadFailed;
-            }
-            const timespec left = Remaining(deadline);
-            if (left.tv_sec == 0 && left.tv_nsec == 0) {
-                return Result::Ok;
-            }
-            pollfd p{m_fd, POLLIN, 0};
-            const int ready = ::ppoll(&p, 1, &left, nullptr);
-            if (ready < 0 && errno != EINTR) {
-                return Result::ReadFailed;
-            }
-            if (ready > 0 && (p.revents & (POLLERR | POLLNVAL)) != 0) {
-                return Result::ReadFailed;
-            }
-            if (ready > 0 && (p.revents & POLLIN) == 0 && (p.revents & POLLHUP) != 0) {
-                // The far end of a pseudo-terminal is gone: nothing will come.
-                return Result::Ok;
             }
         }
     }

@@ -58,30 +58,29 @@ public:
         }
     }
 
+    // Waits first and reads after, as the serial transport does.
     Result Read(std::vector<std::uint8_t>& chunk, Clock::time_point deadline) override {
         chunk.clear();
         for (;;) {
-            std::array<std::uint8_t, 512> buffer{};
-            const ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-            if (n >= 0) {
-                chunk.assign(buffer.begin(), buffer.begin() + n);
-                if (n > 0) {
-                    return Result::Ok;
-                }
-                continue;
-            }
-            if (errno == ECONNREFUSED) {
-                return Result::Unreachable;
-            }
-            if (errno != EAGAIN && errno != EINTR) {
+            pollfd p{m_fd, POLLIN, 0};
+            const timespec left = Remaining(deadline);
+            const int ready = ::ppoll(&p, 1, &left, nullptr);
+            if (ready < 0 && errno != EINTR) {
                 return Result::ReadFailed;
             }
-            const timespec left = Remaining(deadline);
-            if (left.tv_sec == 0 && left.tv_nsec == 0) {
+            if (ready == 0) {
                 return Result::Ok;
             }
-            pollfd p{m_fd, POLLIN, 0};
-            if (::ppoll(&p, 1, &left, nullptr) < 0 && errno != EINTR) {
+            std::array<std::uint8_t, 512> buffer{};
+            const ssize_t n = ::recv(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n > 0) {
+                chunk.assign(buffer.begin(), buffer.begin() + n);
+                return Result::Ok;
+            }
+            if (n < 0 && errno == ECONNREFUSED) {
+                return Result::Unreachable;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return Result::ReadFailed;
             }
         }
