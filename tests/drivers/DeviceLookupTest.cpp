@@ -1,0 +1,101 @@
+// How the serial kinds find their devices, on prepared /sys and /dev trees.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "DeviceLookup.h"
+#include "DriverFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using drv::Result;
+
+// ttyS0 at 0x3F8 on the platform bus, ttyS1 at 0x2F8, ttyS4 and ttyS10 on
+// PCI cards (ttyS10 must sort after ttyS4).
+class SysTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Port("ttyS0", "0x3F8", "platform");
+        Port("ttyS1", "0x2F8", "platform");
+        Port("ttyS10", "0xE010", "pci");
+        Port("ttyS4", "0xE000", "pci");
+    }
+    void Port(const std::string& name, const std::string& port, const std::string& bus) {
+        const fs::path dir = fs::path(Sys()) / "class" / "tty" / name;
+        fs::create_directories(dir / "device");
+        std::ofstream(dir / "port") << port << "\n";
+        fs::create_directories(fs::path(Sys()) / "bus" / bus);
+        fs::create_directory_symlink(fs::path(Sys()) / "bus" / bus, dir / "device" / "subsystem");
+    }
+    std::string Sys() const { return m_dir.Path("sys"); }
+    std::string Dev() const { return m_dir.Path("dev"); }
+
+    drvtest::TempDir m_dir;
+};
+
+TEST_F(SysTree, IsaCardByBaseAddress) {
+    const drv::Device second = drv::FindIsaCard(Sys(), Dev(), 0x2F8);
+    EXPECT_EQ(second.result, Result::Ok);
+    EXPECT_EQ(second.path, Dev() + "/ttyS1");
+    EXPECT_EQ(drv::FindIsaCard(Sys(), Dev(), 0x3F8).path, Dev() + "/ttyS0");
+    EXPECT_EQ(drv::FindIsaCard(Sys(), Dev(), 0x300).result, Result::NoDevice);
+}
+
+TEST_F(SysTree, PciCardIsTheFirstPortOnPci) {
+    const drv::Device card = drv::FindPciCard(Sys(), Dev());
+    EXPECT_EQ(card.result, Result::Ok);
+    EXPECT_EQ(card.path, Dev() + "/ttyS4");
+    EXPECT_EQ(drv::FindPciCard(Dev(), Dev()).result, Result::NoDevice);
+}
+
+TEST_F(SysTree, UsbConverterPrefersStableNames) {
+    EXPECT_EQ(drv::FindUsbConverter(Dev()).result, Result::NoDevice);
+    fs::create_directories(fs::path(Dev()));
+    std::ofstream(fs::path(Dev()) / "ttyUSB0");
+    EXPECT_EQ(drv::FindUsbConverter(Dev()).path, Dev() + "/ttyUSB0");
+    fs::create_directories(fs::path(Dev()) / "serial" / "by-id");
+    std::ofstream(fs::path(Dev()) / "serial" / "by-id" / "usb-RQ_USB-1318_B-if00");
+    std::ofstream(fs::path(Dev()) / "serial" / "by-id" / "usb-RQ_USB-1318_A-if00");
+    EXPECT_EQ(drv::FindUsbConverter(Dev()).path, Dev() + "/serial/by-id/usb-RQ_USB-1318_A-if00");
+}
+
+struct ComCase {
+    std::uint32_t number;
+    Result result;
+    const char* path;
+};
+
+class ComPortTest : public ::testing::TestWithParam<ComCase> {};
+
+TEST_P(ComPortTest, NumberToDevice) {
+    ::unsetenv(("RQ905_COM" + std::to_string(GetParam().number)).c_str());
+    const drv::Device d = drv::ComPortDevice(GetParam().number);
+    EXPECT_EQ(d.result, GetParam().result);
+    EXPECT_EQ(d.path, GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ComPortTest,
+                         ::testing::Values(ComCase{1, Result::Ok, "/dev/ttyS0"}, ComCase{4, Result::Ok, "/dev/ttyS3"},
+                                           ComCase{255, Result::Ok, "/dev/ttyS254"},
+                                           ComCase{0, Result::BadParameter, ""},
+                                           ComCase{256, Result::BadParameter, ""}));
+
+TEST(DeviceOverride, VariablesWinOverTheSearch) {
+    ::setenv("RQ905_COM2", "/tmp/rq905-com2", 1);
+    ::setenv("RQ905_PCI318", "/tmp/rq905-isa", 1);
+    ::setenv("RQ905_PCI1318", "/tmp/rq905-pci", 1);
+    ::setenv("RQ905_USB1318", "/tmp/rq905-usb", 1);
+    EXPECT_EQ(drv::ComPortDevice(2).path, "/tmp/rq905-com2");
+    EXPECT_EQ(drv::ComPortDevice(3).path, "/dev/ttyS2");
+    EXPECT_EQ(drv::IsaCardDevice(0x2F8).path, "/tmp/rq905-isa");
+    EXPECT_EQ(drv::IsaCardDevice(0).result, Result::BadParameter);
+    EXPECT_EQ(drv::PciCardDevice().path, "/tmp/rq905-pci");
+    EXPECT_EQ(drv::UsbConverterDevice().path, "/tmp/rq905-usb");
+    ::setenv("RQ905_COM2", "", 1);
+    EXPECT_EQ(drv::ComPortDevice(2).path, "/dev/ttyS1");
+}
+
+}  // namespace
