@@ -1,0 +1,185 @@
+// The live-value dialogs against rq905-sim, through the real LAN converter
+// driver loaded the way the program loads it.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "SimProcess.h"
+#include "core/Dekl.h"
+#include "core/IntText.h"
+#include "ui/OkamDIN.h"
+#include "ui/OkamDOUT.h"
+#include "ui/OkamPWM.h"
+#include "ui/QtText.h"
+#include "ui/StatReg.h"
+#include "ui/StatusLine.h"
+
+namespace {
+
+constexpr uint8_t kAddress = 7;
+constexpr int kWaitMs = 10000;
+
+template <class T>
+T* Child(const QWidget* parent, const std::string& name) {
+    return parent->findChild<T*>(QString::fromStdString(name));
+}
+
+std::string StatusOf(const QWidget* dialog) { return Child<TStatusLine>(dialog, "StatusBar1")->Text(); }
+
+std::string Bits(const QWidget* dialog, const std::string& prefix) {
+    std::string bits;
+    for (int r = 0; r < 8; ++r) bits += FromQt(Child<QLabel>(dialog, prefix + std::to_string(r))->text());
+    return bits;
+}
+
+class LiveE2ETest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/rq905-live-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_dir = dir;
+        m_sim = std::make_unique<simharness::SimProcess>(
+            RQ905_SIM_EXECUTABLE, std::vector<std::string>{"--udp", "0", "--fresh", "--quiet", "--state",
+                                                           m_dir + "/sim.state", "--address", std::to_string(kAddress)});
+        ASSERT_TRUE(m_sim->Ready());
+
+        SetDefaults(&m_rec);
+        m_rec.Kind = kKindLan;
+        m_rec.IpAddress = "127.0.0.1";
+        m_rec.UdpPort = m_sim->UdpPort();
+        m_rec.UdpTimeout = 200;
+        m_rec.InitParams.fill(0);
+        m_rec.InitParams[0] = reinterpret_cast<uintptr_t>(m_rec.IpAddress.c_str());
+        m_rec.InitParams[1] = m_rec.UdpPort;
+        m_rec.InitParams[2] = m_rec.UdpTimeout;
+        uint32_t handle = 0;
+        ASSERT_EQ(OpenInterface(kKindLan, handle, m_rec.InitParams), 0u);
+        m_rec.Handle = handle;
+        m_rec.Connected = 1;
+        ASSERT_EQ(InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
+                                     SpeedConfigValue(kDefaultSpeedIndex), 2),
+                  0u);
+        m_rec.ModuleAddress = kAddress;
+    }
+    void TearDown() override {
+        if (IsConnected(m_rec)) CloseInterface(m_rec.Kind, m_rec.Handle);
+        if (m_sim) m_sim->Stop();
+        std::filesystem::remove_all(m_dir);
+    }
+    // The simulator's own account of the module, e.g. "... outputs 0x81 ...".
+    std::string Module() {
+        EXPECT_EQ(m_sim->Command("show"), "ok");
+        const auto lines = m_sim->Lines();
+        const std::string head = "module " + std::to_string(kAddress) + ":";
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+            if (it->rfind(head, 0) == 0) return *it;
+        }
+        return "";
+    }
+    std::string OkText() const { return " " + ResultMessage(kKindLan, 0); }
+
+    std::string m_dir;
+    std::unique_ptr<simharness::SimProcess> m_sim;
+    TData m_rec;
+};
+
+TEST_F(LiveE2ETest, PwmValueReachesTheModule) {
+    TForm3 form;
+    form.SetData(&m_rec);
+    form.show();
+    for (const char* typed : {"1000", "$FFFF", "256"}) {
+        Child<QLineEdit>(&form, "Edit1")->setText(ToQt(typed));
+        QTest::mouseClick(Child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        EXPECT_EQ(StatusOf(&form), " Hodnota zapsána") << typed;
+        const int32_t expected = StrToIntDef(typed, -1);
+        EXPECT_NE(Module().find(", pwm " + std::to_string(expected) + ","), std::string::npos) << Module();
+    }
+}
+
+TEST_F(LiveE2ETest, OutputsReachTheModule) {
+    TForm9 form;
+    form.SetData(&m_rec);
+    form.show();
+    Child<QCheckBox>(&form, "DOUT0")->setChecked(true);
+    Child<QCheckBox>(&form, "DOUT7")->setChecked(true);
+    QTest::mouseClick(Child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+    EXPECT_EQ(StatusOf(&form), " Data zapsána");
+    EXPECT_NE(Module().find("outputs 0x81"), std::string::npos) << Module();
+    Child<QCheckBox>(&form, "DOUT0")->setChecked(false);
+    Child<QCheckBox>(&form, "DOUT3")->setChecked(true);
+    QTest::mouseClick(Child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+    EXPECT_NE(Module().find("outputs 0x88"), std::string::npos) << Module();
+}
+
+TEST_F(LiveE2ETest, TheMonitorFollowsTheInputs) {
+    ASSERT_EQ(m_sim->Command("inputs 0xA5"), "ok");
+    TForm11 form;
+    form.SetData(&m_rec);
+    form.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "10100101"; }, kWaitMs)) << Bits(&form, "Value");
+    EXPECT_EQ(StatusOf(&form), OkText());
+    ASSERT_EQ(m_sim->Command("inputs 0x0E"), "ok");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "01110000"; }, kWaitMs)) << Bits(&form, "Value");
+}
+
+TEST_F(LiveE2ETest, ASilentModuleLeavesTheLastReadingAndPollingResumes) {
+    ASSERT_EQ(m_sim->Command("inputs 0x3C"), "ok");
+    TForm11 form;
+    form.SetData(&m_rec);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "00111100"; }, kWaitMs));
+    ASSERT_EQ(m_sim->Command("silent on"), "ok");
+    ASSERT_EQ(m_sim->Command("inputs 0xC3"), "ok");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return StatusOf(&form) != OkText(); }, kWaitMs));
+    EXPECT_FALSE(StatusOf(&form).empty());
+    EXPECT_EQ(Bits(&form, "Value"), "00111100");
+    ASSERT_EQ(m_sim->Command("silent off"), "ok");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "11000011"; }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return StatusOf(&form) == OkText(); }, kWaitMs));
+}
+
+TEST_F(LiveE2ETest, StatusBitsAreShownAndCleared) {
+    ASSERT_EQ(m_sim->Command("status 0x42"), "ok");
+    TForm15 form;
+    form.SetData(&m_rec);
+    form.show();
+    // FN and ERR24 raised here; the module itself may have more set.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::string d1 = Bits(&form, "D1Value");
+            return d1[1] == '1' && d1[6] == '1';
+        },
+        kWaitMs))
+        << Bits(&form, "D1Value");
+    EXPECT_EQ(StatusOf(&form), OkText());
+
+    Child<TStatusLine>(&form, "StatusBar1")->Show(" before the clear");
+    QTest::mouseClick(Child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+    EXPECT_EQ(StatusOf(&form), " before the clear");
+    EXPECT_NE(Module().find("status 0x00000000"), std::string::npos) << Module();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Bits(&form, "D1Value") + Bits(&form, "D2Value") + Bits(&form, "D3Value") + Bits(&form, "D4Value") ==
+                   std::string(32, '0');
+        },
+        kWaitMs));
+    EXPECT_EQ(StatusOf(&form), OkText());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
