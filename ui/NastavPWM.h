@@ -1,16 +1,25 @@
-// Placeholder until the dialog is built.
+// The PWM output settings dialog: the period, initial value and negation
+// of the PWM output as the module stores them (registers 35, 36, 37).
 #pragma once
 
-#include <QDialog>
+#include <array>
 
-struct TData;
+#include "ui/SettingsDialog.h"
 
-class TForm4 : public QDialog {
+class QLineEdit;
+class QRadioButton;
+
+class TForm4 : public TSettingsDialog {
     Q_OBJECT
 public:
     explicit TForm4(QWidget* owner = nullptr);
-    void SetData(TData* record) { m_data = record; }
+
+    void PrectiOkno(TModuleConfig& config) override;
+    void ZapisOkno(const TModuleConfig& config) override;
 
 private:
-    TData* m_data = nullptr;
+    std::array<QRadioButton*, 7> m_period{};  // RadioButton1..7: period code 0..6
+    QRadioButton* m_radioButton8;             // negation off
+    QRadioButton* m_radioButton9;             // negation on
+    QLineEdit* m_edit1;                       // initial value
 };
