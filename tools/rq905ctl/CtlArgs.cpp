@@ -1,0 +1,321 @@
+#include "CtlArgs.h"
+
+#include <array>
+#include <span>
+#include <string_view>
+
+#include "core/Cp1250.h"
+#include "core/IntText.h"
+#include "link/Txxx318.h"
+
+namespace {
+
+constexpr uint32_t Bit(TCommand c) { return 1u << static_cast<unsigned>(c); }
+constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigWrite) |
+                                  Bit(TCommand::Dout) | Bit(TCommand::Pwm) | Bit(TCommand::Din) |
+                                  Bit(TCommand::Status) | Bit(TCommand::Scan);
+
+struct TCommandWord {
+    const char* name;
+    const char* word;
+    const char* subWord;  // nullptr: none
+    TCommand command;
+    bool takesValue;      // dout and pwm take their value as the next word
+};
+constexpr std::array kCommandWords{
+    TCommandWord{"identify", "identify", nullptr, TCommand::Identify, false},
+    TCommandWord{"config read", "config", "read", TCommand::ConfigRead, false},
+    TCommandWord{"config write", "config", "write", TCommand::ConfigWrite, false},
+    TCommandWord{"dout", "dout", nullptr, TCommand::Dout, true},
+    TCommandWord{"pwm", "pwm", nullptr, TCommand::Pwm, true},
+    TCommandWord{"din", "din", nullptr, TCommand::Din, false},
+    TCommandWord{"status", "status", nullptr, TCommand::Status, false},
+    TCommandWord{"scan", "scan", nullptr, TCommand::Scan, false},
+};
+
+// Reads a number by the program's integer rule and checks its range.
+bool InRange(std::string_view text, int64_t min, int64_t max, int64_t& value) {
+    int32_t v = 0;
+    if (!TryStrToInt(text, v) || v < min || v > max) return false;
+    value = v;
+    return true;
+}
+
+template <typename T>
+bool Number(std::string_view text, int64_t min, int64_t max, std::optional<T>& target) {
+    int64_t v = 0;
+    if (!InRange(text, min, max, v)) return false;
+    target = static_cast<T>(v);
+    return true;
+}
+
+bool Byte(std::string_view text, std::optional<uint8_t>& target) { return Number(text, 0, 255, target); }
+
+bool LowerEquals(std::string_view a, std::string_view b) { return Cp1250EqualNoCase(a, b); }
+
+bool Kind(std::string_view text, std::optional<uint8_t>& target) {
+    static constexpr std::array<const char*, kKindCount> kNames{"com", "isa", "pci", "usb", "lan"};
+    for (uint8_t k = 0; k < kKindCount; ++k) {
+        if (LowerEquals(text, kNames[k])) {
+            target = k;
+            return true;
+        }
+    }
+    return Number(text, 0, kKindCount - 1, target);
+}
+
+// The tool shows the base as hexadecimal digits and "h" (300h); that form
+// is taken besides the integer rule.
+bool IsaBase(std::string_view text, std::optional<uint16_t>& target) {
+    if (text.size() > 1 && (text.back() == 'h' || text.back() == 'H')) {
+        return Number("$" + std::string(text.substr(0, text.size() - 1)), 1, 0xFFFF, target);
+    }
+    return Number(text, 1, 0xFFFF, target);
+}
+
+// Line speeds in Bd only: an index would be easy to mistake for a speed.
+bool SpeedIndex(std::string_view text, std::optional<uint8_t>& index) {
+    int64_t v = 0;
+    if (!InRange(text, 1, 115200, v)) return false;
+    for (uint8_t i = 0; i < kSpeedCount; ++i) {
+        if (kLineSpeeds[i].baud == static_cast<uint32_t>(v)) {
+            index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A period code 0..6, or the period itself in ms.
+bool PwmPeriod(std::string_view text, std::optional<uint8_t>& code) {
+    int64_t v = 0;
+    if (!InRange(text, 0, 65535, v)) return false;
+    for (uint8_t c = 0; c < kPwmPeriodCount; ++c) {
+        if (v == c || v == kPwmPeriodMs[c]) {
+            code = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OnOff(std::string_view text, std::optional<bool>& target) {
+    for (const char* on : {"on", "1", "zapnuta"}) {
+        if (LowerEquals(text, on)) {
+            target = true;
+            return true;
+        }
+    }
+    for (const char* off : {"off", "0", "vypnuta"}) {
+        if (LowerEquals(text, off)) {
+            target = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct TOptionSpec {
+    const char* name;
+    bool takesValue;
+    uint32_t commands;  // where the option belongs
+    const char* range;  // shown with a bad value
+    bool (*apply)(TCtlOptions& o, std::string_view value);
+};
+
+constexpr uint32_t kConnected = kAllCommands;
+constexpr uint32_t kWrite = Bit(TCommand::ConfigWrite);
+
+const std::array kOptions{
+    TOptionSpec{"--json", false, kAllCommands, "",
+                [](TCtlOptions& o, std::string_view) { return o.json = true; }},
+    TOptionSpec{"--settings", true, kAllCommands, "soubor",
+                [](TCtlOptions& o, std::string_view v) {
+                    o.settingsPath = std::string(v);
+                    return !v.empty();
+                }},
+    TOptionSpec{"--kind", true, kConnected, "com, isa, pci, usb, lan nebo 0-4",
+                [](TCtlOptions& o, std::string_view v) { return Kind(v, o.connection.kind); }},
+    TOptionSpec{"--com", true, kConnected, "1-255",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 1, 255, o.connection.comPort); }},
+    TOptionSpec{"--isa-base", true, kConnected, "1-FFFFh",
+                [](TCtlOptions& o, std::string_view v) { return IsaBase(v, o.connection.isaBase); }},
+    TOptionSpec{"--ip", true, kConnected, "neprázdná adresa",
+                [](TCtlOptions& o, std::string_view v) {
+                    o.connection.ipAddress = Utf8ToCp1250(v);
+                    return !v.empty();
+                }},
+    TOptionSpec{"--udp-port", true, kConnected, "0-65535",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpPort); }},
+    TOptionSpec{"--udp-timeout", true, kConnected, "0-65535 ms",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpTimeout); }},
+    TOptionSpec{"--address", true, kConnected & ~Bit(TCommand::Scan), "0-255",
+                [](TCtlOptions& o, std::string_view v) { return Byte(v, o.connection.address); }},
+    TOptionSpec{"--speed", true, kConnected, "600-115200 Bd",
+                [](TCtlOptions& o, std::string_view v) {
+                    std::optional<uint8_t> index;
+                    if (!SpeedIndex(v, index)) return false;
+                    o.connection.speed = kLineSpeeds[*index].baud;
+                    return true;
+                }},
+    TOptionSpec{"--bus-address", true, kWrite, "0-255",
+                [](TCtlOptions& o, std::string_view v) { return Byte(v, o.changes.busAddress); }},
+    TOptionSpec{"--line-speed", true, kWrite, "600-115200 Bd",
+                [](TCtlOptions& o, std::string_view v) { return SpeedIndex(v, o.changes.speedIndex); }},
+    TOptionSpec{"--din-negation", true, kWrite, "0-255",
+                [](TCtlOptions& o, std::string_view v) { return Byte(v, o.changes.dinNegation); }},
+    TOptionSpec{"--dout-negation", true, kWrite, "0-255",
+                [](TCtlOptions& o, std::string_view v) { return Byte(v, o.changes.doutNegation); }},
+    TOptionSpec{"--dout-initial", true, kWrite, "0-255",
+                [](TCtlOptions& o, std::string_view v) { return Byte(v, o.changes.doutInitial); }},
+    TOptionSpec{"--pwm-period", true, kWrite, "kód 0-6 nebo 1024, 2048, ... 65535 ms",
+                [](TCtlOptions& o, std::string_view v) { return PwmPeriod(v, o.changes.pwmPeriod); }},
+    TOptionSpec{"--pwm-initial", true, kWrite, "0-65535",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.changes.pwmInitial); }},
+    TOptionSpec{"--pwm-negation", true, kWrite, "on nebo off",
+                [](TCtlOptions& o, std::string_view v) { return OnOff(v, o.changes.pwmNegation); }},
+    TOptionSpec{"--watch", false, Bit(TCommand::Din) | Bit(TCommand::Status), "",
+                [](TCtlOptions& o, std::string_view) { return o.watch = true; }},
+    TOptionSpec{"--count", true, Bit(TCommand::Din) | Bit(TCommand::Status), "1-2147483647",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 1, INT32_MAX, o.count); }},
+    TOptionSpec{"--clear", false, Bit(TCommand::Status), "",
+                [](TCtlOptions& o, std::string_view) { return o.clear = true; }},
+    TOptionSpec{"--from", true, Bit(TCommand::Scan), "0-255",
+                [](TCtlOptions& o, std::string_view v) {
+                    std::optional<uint8_t> a;
+                    if (!Byte(v, a)) return false;
+                    o.scanFrom = *a;
+                    return true;
+                }},
+    TOptionSpec{"--to", true, Bit(TCommand::Scan), "0-255",
+                [](TCtlOptions& o, std::string_view v) {
+                    std::optional<uint8_t> a;
+                    if (!Byte(v, a)) return false;
+                    o.scanTo = *a;
+                    return true;
+                }},
+};
+
+const TOptionSpec* FindOption(std::string_view name) {
+    for (const TOptionSpec& spec : kOptions) {
+        if (name == spec.name) return &spec;
+    }
+    return nullptr;
+}
+
+struct TGivenOption {
+    const TOptionSpec* spec;
+    std::string value;
+};
+
+TParseResult Fail(std::string text) {
+    TParseResult r;
+    r.error = std::move(text);
+    return r;
+}
+
+// The texts name what the user typed, which is UTF-8.
+std::string Typed(std::string_view text) { return Utf8ToCp1250(text); }
+
+}  // namespace
+
+const char* CommandName(TCommand command) {
+    for (const TCommandWord& w : kCommandWords) {
+        if (w.command == command) return w.name;
+    }
+    return "";
+}
+
+TParseResult ParseArgs(const std::vector<std::string>& args) {
+    TParseResult result;
+    TCtlOptions& o = result.options;
+    std::vector<TGivenOption> given;
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            words.push_back(arg);
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const TOptionSpec* spec = FindOption(name);
+        if (spec == nullptr) return Fail("neznámá volba " + Typed(name));
+        if (!spec->takesValue) {
+            if (eq != std::string::npos) return Fail("volba " + name + " nemá hodnotu");
+            given.push_back({spec, {}});
+        } else if (eq != std::string::npos) {
+            given.push_back({spec, arg.substr(eq + 1)});
+        } else if (i + 1 < args.size()) {
+            given.push_back({spec, args[++i]});
+        } else {
+            return Fail("chybí hodnota volby " + name);
+        }
+    }
+
+    std::size_t used = 0;
+    if (!words.empty()) {
+        const TCommandWord* match = nullptr;
+        for (const TCommandWord& w : kCommandWords) {
+            if (words[0] != w.word) continue;
+            if (w.subWord == nullptr || (words.size() > 1 && words[1] == w.subWord)) {
+                match = &w;
+                break;
+            }
+        }
+        if (match == nullptr) {
+            if (words[0] == "config") {
+                if (o.help) {
+                    o.command = TCommand::ConfigRead;  // both halves share one help text
+                    result.ok = true;
+                    return result;
+                }
+                return Fail(words.size() > 1 ? "neznámý příkaz config " + Typed(words[1]) + " (read nebo write)"
+                                             : "chybí read nebo write za příkazem config");
+            }
+            return Fail("neznámý příkaz " + Typed(words[0]));
+        }
+        o.command = match->command;
+        used = match->subWord == nullptr ? 1 : 2;
+        if (match->takesValue) {
+            if (words.size() <= used) {
+                if (!o.help) return Fail("chybí hodnota příkazu " + std::string(match->word));
+            } else {
+                std::optional<uint16_t> v;
+                const bool isDout = match->command == TCommand::Dout;
+                if (!Number(words[used], 0, isDout ? 255 : 65535, v)) {
+                    return Fail("neplatná hodnota příkazu " + std::string(match->word) + ": " + Typed(words[used]) +
+                                (isDout ? " (0-255)" : " (0-65535)"));
+                }
+                o.value = *v;
+                ++used;
+            }
+        }
+    }
+    if (o.help) {
+        result.ok = true;
+        return result;
+    }
+    if (o.command == TCommand::None) return Fail("chybí příkaz");
+    if (used < words.size()) return Fail("nadbytečný argument " + Typed(words[used]));
+
+    for (const TGivenOption& g : given) {
+        if ((g.spec->commands & Bit(o.command)) == 0) {
+            return Fail("volba " + std::string(g.spec->name) + " nepatří k příkazu " + CommandName(o.command));
+        }
+        if (!g.spec->apply(o, g.value)) {
+            return Fail("neplatná hodnota volby " + std::string(g.spec->name) + ": " + Typed(g.value) + " (" +
+                        g.spec->range + ")");
+        }
+    }
+    if (o.command == TCommand::ConfigWrite && o.changes.Empty()) return Fail("config write: chybí hodnota k zápisu");
+    if (o.count && !o.watch) return Fail("volba --count patří k --watch");
+    if (o.clear && o.watch) return Fail("volby --clear a --watch nelze spojit");
+    if (o.scanFrom > o.scanTo) return Fail("rozsah adres: --from je větší než --to");
+    result.ok = true;
+    return result;
+}

@@ -1,0 +1,74 @@
+// Command line of rq905ctl: commands, options and their values. Arguments
+// arrive in UTF-8; texts that become program texts (the IP address, error
+// messages) are Windows-1250 from here on.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class TCommand : uint8_t { None, Identify, ConfigRead, ConfigWrite, Dout, Pwm, Din, Status, Scan };
+
+// Each part of the connection that the settings file gives, when the
+// command line replaces it.
+struct TConnectionOverrides {
+    std::optional<uint8_t> kind;
+    std::optional<uint8_t> comPort;
+    std::optional<uint16_t> isaBase;
+    std::optional<std::string> ipAddress;
+    std::optional<uint32_t> udpPort;
+    std::optional<uint32_t> udpTimeout;
+    std::optional<uint8_t> address;
+    std::optional<uint32_t> speed;  // Bd, one of the nine
+};
+
+// Values of config write; only those given are written.
+struct TConfigChanges {
+    std::optional<uint8_t> busAddress;
+    std::optional<uint8_t> speedIndex;
+    std::optional<uint8_t> dinNegation;
+    std::optional<uint8_t> doutNegation;
+    std::optional<uint8_t> doutInitial;
+    std::optional<uint8_t> pwmPeriod;  // code 0..6
+    std::optional<uint16_t> pwmInitial;
+    std::optional<bool> pwmNegation;
+
+    bool Empty() const {
+        return !busAddress && !speedIndex && !dinNegation && !doutNegation && !doutInitial && !pwmPeriod &&
+               !pwmInitial && !pwmNegation;
+    }
+};
+
+struct TCtlOptions {
+    TCommand command = TCommand::None;
+    bool help = false;
+    bool json = false;
+    std::optional<std::string> settingsPath;  // as given, for the file system
+    TConnectionOverrides connection;
+    TConfigChanges changes;
+    uint16_t value = 0;  // of dout and pwm
+    bool watch = false;
+    std::optional<uint32_t> count;  // polls of --watch
+    bool clear = false;
+    uint8_t scanFrom = 0;
+    uint8_t scanTo = 255;
+};
+
+struct TParseResult {
+    bool ok = false;
+    TCtlOptions options;
+    std::string error;  // Windows-1250, when !ok
+};
+
+// args without the program name. A --help with a known command is never a
+// usage error, so that help can be asked for in the middle of typing.
+TParseResult ParseArgs(const std::vector<std::string>& args);
+
+// Windows-1250 texts.
+std::string HelpText(TCommand command);
+const char* CommandName(TCommand command);
+
+// The nine PWM periods by code, in ms (1,024 s ... 65,535 s).
+inline constexpr uint32_t kPwmPeriodMs[] = {1024, 2048, 4096, 8192, 16384, 32768, 65535};
+inline constexpr uint8_t kPwmPeriodCount = 7;

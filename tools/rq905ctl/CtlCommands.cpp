@@ -1,0 +1,455 @@
+#include "CtlCommands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "CtlArgs.h"
+#include "CtlConnection.h"
+#include "CtlInterrupt.h"
+#include "core/ConfigRegisters.h"
+#include "core/Cp1250.h"
+#include "core/IntText.h"
+
+namespace {
+
+constexpr auto kInputsPeriod = std::chrono::milliseconds(100);
+constexpr auto kStatusPeriod = std::chrono::milliseconds(500);
+
+constexpr uint8_t kCmdRead = 0;
+constexpr uint8_t kCmdWrite = 1;
+constexpr uint8_t kIndexDigital = 64;
+constexpr uint8_t kIndexPwm = 0;
+constexpr uint8_t kCmdReadStatus = 100;
+constexpr uint8_t kCmdClearStatus = 101;
+
+std::string Hex(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+// One module transaction with the connection of data.
+struct TReply {
+    uint8_t status = 0;
+    uint8_t d[5]{};
+};
+TReply Transact(const TData& data, uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0) {
+    TReply r;
+    r.d[1] = d1;
+    r.d[2] = d2;
+    TCellBlock reply{};
+    ModuleTransaction(data.Kind, data.Handle, data.ModuleAddress, command, index, r.d[0], r.d[1], r.d[2], r.d[3],
+                      r.d[4], r.status, reply);
+    return r;
+}
+
+class TCommandRun {
+public:
+    TCommandRun(const TCtlOptions& options, TCtlIo& io) : m_o(options), m_io(io) {}
+
+    int Run(const std::string& settingsPath);
+
+private:
+    // A failure of the module or the link; text is Windows-1250.
+    int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {});
+    void Result(const std::string& text, const TJsonObject& json);
+
+    int Identify(const TIdent& ident);
+    int ConfigRead();
+    int ConfigWrite();
+    int SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done, TJsonObject json);
+    int Din();
+    int Status();
+    int Scan();
+    // Polls once, or at period until Ctrl-C or --count. poll returns the
+    // status of its transaction and the text and JSON of its reading.
+    int Poll(std::chrono::milliseconds period,
+             const std::function<uint8_t(std::string& text, std::string& json)>& poll);
+
+    TSequenceHooks Hooks();
+
+    const TCtlOptions& m_o;
+    TCtlIo& m_io;
+    TData m_data;
+};
+
+int TCommandRun::Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more) {
+    if (m_o.json) {
+        TJsonObject error;
+        error.Number("code", code).Text("text", text);
+        if (more) more(error);
+        WriteLine(m_io.out, TJsonObject().Raw("error", error.Str()).Str());
+    } else {
+        WriteLine(m_io.err, "rq905ctl: " + text);
+    }
+    return kExitFailure;
+}
+
+void TCommandRun::Result(const std::string& text, const TJsonObject& json) {
+    WriteLine(m_io.out, m_o.json ? json.Str() : text);
+}
+
+TSequenceHooks TCommandRun::Hooks() {
+    TSequenceHooks hooks;
+    if (m_io.progress) {
+        hooks.show = [this](const std::string& text) { WriteLine(m_io.err, text); };
+    }
+    // The dialogs' pause between transactions, kept so that the module
+    // sees the same pacing from both.
+    hooks.pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    return hooks;
+}
+
+int TCommandRun::Run(const std::string& settingsPath) {
+    PrepareData(m_data, settingsPath, m_o.connection);
+    if (m_o.command == TCommand::Scan) return Scan();
+
+    TIdent ident;
+    const TLinkOutcome connected = Connect(m_data, ident);
+    if (connected.code != 0) return Fail(connected.code, connected.text);
+
+    int exit = kExitOk;
+    switch (m_o.command) {
+        case TCommand::Identify: exit = Identify(ident); break;
+        case TCommand::ConfigRead: exit = ConfigRead(); break;
+        case TCommand::ConfigWrite: exit = ConfigWrite(); break;
+        case TCommand::Dout:
+            exit = SetOutputs(kCmdWrite, kIndexDigital, static_cast<uint8_t>(m_o.value), 0, "Data zapsána",
+                              TJsonObject().Number("outputs", m_o.value));
+            break;
+        case TCommand::Pwm:
+            exit = SetOutputs(kCmdWrite, kIndexPwm, static_cast<uint8_t>(m_o.value % 256),
+                              static_cast<uint8_t>(m_o.value / 256), "Hodnota zapsána",
+                              TJsonObject().Number("pwm", m_o.value));
+            break;
+        case TCommand::Din: exit = Din(); break;
+        case TCommand::Status: exit = Status(); break;
+        case TCommand::Scan:
+        case TCommand::None: break;
+    }
+    CloseLink(m_data);
+    return exit;
+}
+
+int TCommandRun::Identify(const TIdent& ident) {
+    const TInterfaceKind& kind = kInterfaceKinds[m_data.Kind];
+    Result("Modul " + ident.Text() + ", adresa " + IntToStr(m_data.ModuleAddress) + ", " + kind.listText + ", " +
+               IntToStr(m_data.Speed) + " Bd",
+           TJsonObject()
+               .Number("address", m_data.ModuleAddress)
+               .Text("name", ident.name)
+               .Text("version", ident.version)
+               .Text("ident", ident.Text())
+               .Number("kind", m_data.Kind)
+               .Text("interface", kind.listText)
+               .Number("speed", m_data.Speed));
+    return kExitOk;
+}
+
+// The configuration's groups as the three settings dialogs hold them.
+struct TGroup {
+    const TRegisterSequence* sequence;
+    bool (*touched)(const TConfigChanges& c);
+    bool (*complete)(const TConfigChanges& c);  // every register of it is given
+    void (*apply)(const TConfigChanges& c, TModuleConfig& config);
+};
+
+const TGroup kGroups[] = {
+    {&kAddressSpeedRegisters, [](const TConfigChanges& c) { return c.busAddress || c.speedIndex; },
+     [](const TConfigChanges& c) { return c.busAddress && c.speedIndex; },
+     [](const TConfigChanges& c, TModuleConfig& config) {
+         if (c.busAddress) config.BusAddress = *c.busAddress;
+         if (c.speedIndex) config.SpeedIndex = *c.speedIndex;
+     }},
+    {&kDigitalIoRegisters,
+     [](const TConfigChanges& c) { return c.doutInitial || c.dinNegation || c.doutNegation; },
+     [](const TConfigChanges& c) { return c.doutInitial && c.dinNegation && c.doutNegation; },
+     [](const TConfigChanges& c, TModuleConfig& config) {
+         // Only element 0 reaches the module; the dialog writes the rest 0.
+         if (c.doutInitial) config.DoutInitial = {*c.doutInitial, 0, 0, 0};
+         if (c.dinNegation) config.DinNegation = {*c.dinNegation, 0, 0, 0};
+         if (c.doutNegation) config.DoutNegation = {*c.doutNegation, 0, 0, 0};
+     }},
+    {&kPwmRegisters, [](const TConfigChanges& c) { return c.pwmInitial || c.pwmPeriod || c.pwmNegation; },
+     [](const TConfigChanges& c) { return c.pwmInitial && c.pwmPeriod && c.pwmNegation; },
+     [](const TConfigChanges& c, TModuleConfig& config) {
+         if (c.pwmInitial) config.PwmInitial = *c.pwmInitial;
+         // Period and negation share register 37: the one not given keeps
+         // the module's value. The byte is built as the dialog builds it.
+         if (c.pwmPeriod || c.pwmNegation) {
+             const auto period = static_cast<uint8_t>(c.pwmPeriod.value_or(config.PwmMode & 7));
+             const bool negated = c.pwmNegation.value_or((config.PwmMode & 0x80) != 0);
+             config.PwmMode = static_cast<uint8_t>(period | (negated ? 0x80 : 0));
+         }
+     }},
+};
+
+std::string PwmPeriodText(uint8_t code) {
+    if (code >= kPwmPeriodCount) return "neplatný kód " + IntToStr(code);
+    const uint32_t ms = kPwmPeriodMs[code];
+    char text[32];
+    std::snprintf(text, sizeof text, "%u,%03u s", ms / 1000, ms % 1000);
+    return text;
+}
+
+std::string PinsText(uint8_t value, const char* pin) {
+    std::string text = Hex(value, 2);
+    std::string set;
+    for (unsigned n = 0; n < 8; ++n) {
+        if ((value >> n) & 1) set += (set.empty() ? "" : " ") + std::string(pin) + IntToStr(n);
+    }
+    return text + (set.empty() ? "" : " (" + set + ")");
+}
+
+std::string ConfigJson(const TModuleConfig& c) {
+    TJsonObject json;
+    json.Number("bus_address", c.BusAddress).Number("speed_index", c.SpeedIndex);
+    if (c.SpeedIndex < kSpeedCount) {
+        json.Number("line_speed", kLineSpeeds[c.SpeedIndex].baud);
+    } else {
+        json.Null("line_speed");
+    }
+    json.Number("din_negation", c.DinNegation[0])
+        .Number("dout_negation", c.DoutNegation[0])
+        .Number("dout_initial", c.DoutInitial[0])
+        .Number("pwm_initial", c.PwmInitial)
+        .Number("pwm_mode", c.PwmMode)
+        .Number("pwm_period_code", c.PwmMode & 7);
+    if ((c.PwmMode & 7) < kPwmPeriodCount) {
+        json.Number("pwm_period_ms", kPwmPeriodMs[c.PwmMode & 7]);
+    } else {
+        json.Null("pwm_period_ms");
+    }
+    json.Bool("pwm_negation", (c.PwmMode & 0x80) != 0);
+    return json.Str();
+}
+
+std::string ConfigText(const TModuleConfig& c) {
+    const std::string speed = c.SpeedIndex < kSpeedCount ? std::string(kLineSpeeds[c.SpeedIndex].listText)
+                                                         : "neplatný index " + IntToStr(c.SpeedIndex);
+    return "Adresa modulu:          " + IntToStr(c.BusAddress) +
+           "\nKomunikační rychlost:   " + speed +
+           "\nNegace DIN:             " + PinsText(c.DinNegation[0], "DIN") +
+           "\nNegace DOUT:            " + PinsText(c.DoutNegation[0], "DOUT") +
+           "\nPočáteční stav DOUT:    " + PinsText(c.DoutInitial[0], "DOUT") +
+           "\nPerioda PWM:            " + PwmPeriodText(c.PwmMode & 7) +
+           "\nNegace výstupu PWM:     " + ((c.PwmMode & 0x80) != 0 ? "zapnuta" : "vypnuta") +
+           "\nInicializační hodnota PWM: " + IntToStr(c.PwmInitial);
+}
+
+int TCommandRun::ConfigRead() {
+    TModuleConfig config = m_data.ModuleConfig;
+    for (const TGroup& group : kGroups) {
+        const TSequenceOutcome outcome = ReadConfig(m_data, *group.sequence, config, Hooks());
+        if (outcome.result != TSequenceResult::Done) {
+            return Fail(outcome.status, "Čtení registru " + IntToStr(outcome.reg) + " (" +
+                                            RegisterName(outcome.reg) + "): " + ResultMessage(m_data.Kind, outcome.status),
+                        [&](TJsonObject& e) { e.Number("register", outcome.reg); });
+        }
+    }
+    Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config)));
+    return kExitOk;
+}
+
+int TCommandRun::ConfigWrite() {
+    TModuleConfig config = m_data.ModuleConfig;
+    std::vector<std::string> written;
+    std::string writtenText;
+    auto writtenJson = [&] { return JsonArrayOf(written.data(), written.size()); };
+    for (const TGroup& group : kGroups) {
+        if (!group.touched(m_o.changes)) continue;
+        if (!group.complete(m_o.changes)) {
+            const TSequenceOutcome read = ReadConfig(m_data, *group.sequence, config, Hooks());
+            if (read.result != TSequenceResult::Done) {
+                return Fail(read.status, "Čtení registru " + IntToStr(read.reg) + " (" + RegisterName(read.reg) +
+                                             "): " + ResultMessage(m_data.Kind, read.status),
+                            [&](TJsonObject& e) { e.Number("register", read.reg).Raw("written", writtenJson()); });
+            }
+        }
+        group.apply(m_o.changes, config);
+        const TSequenceOutcome outcome = WriteConfig(m_data, *group.sequence, config, Hooks());
+        if (outcome.result != TSequenceResult::Done) {
+            const bool mismatch = outcome.result == TSequenceResult::Mismatch;
+            const uint32_t code = mismatch ? kWriteMismatch : outcome.status;
+            const std::string text = mismatch ? kMismatchText : ResultMessage(m_data.Kind, outcome.status);
+            return Fail(code,
+                        "Zápis registru " + IntToStr(outcome.reg) + " (" + RegisterName(outcome.reg) + "): " + text,
+                        [&](TJsonObject& e) {
+                            e.Number("register", outcome.reg).Bool("mismatch", mismatch).Raw("written", writtenJson());
+                        });
+        }
+        for (const TRegisterField& field : group.sequence->fields) {
+            written.push_back(IntToStr(field.reg));
+            writtenText += (writtenText.empty() ? "" : ", ") + IntToStr(field.reg);
+        }
+    }
+    Result("Konfigurace zapsána (registry " + writtenText + ").",
+           TJsonObject().Raw("written", writtenJson()).Raw("config", ConfigJson(config)));
+    return kExitOk;
+}
+
+int TCommandRun::SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done,
+                            TJsonObject json) {
+    const TReply r = Transact(m_data, command, index, d1, d2);
+    if (r.status != 0) return Fail(r.status, ResultMessage(m_data.Kind, r.status));
+    Result(std::string(done) + " (" + IntToStr(m_o.value) + ")", json);
+    return kExitOk;
+}
+
+int TCommandRun::Poll(std::chrono::milliseconds period,
+                      const std::function<uint8_t(std::string& text, std::string& json)>& poll) {
+    std::string lastText;
+    bool lastOk = false;
+    bool first = true;
+    auto next = std::chrono::steady_clock::now();
+    for (uint32_t n = 0; !m_o.count || n < *m_o.count; ++n) {
+        std::string text, json;
+        const uint8_t status = poll(text, json);
+        const bool ok = status == 0;
+        const std::string failure = ok ? "" : ResultMessage(m_data.Kind, status);
+        // A watch reports the first reading and every change, so that a
+        // quiet line stays quiet over a slow remote terminal.
+        if (first || ok != lastOk || (ok ? text : failure) != lastText) {
+            if (ok) {
+                WriteLine(m_io.out, m_o.json ? json : text);
+            } else {
+                Fail(status, failure);
+            }
+        }
+        first = false;
+        lastOk = ok;
+        lastText = ok ? text : failure;
+        if (!m_o.watch) break;
+        // Missed ticks are not caught up: polling resumes, as the tool's
+        // timers do.
+        next += period;
+        const auto now = std::chrono::steady_clock::now();
+        if (next < now) next = now;
+        if (InterruptRequested() || !SleepUntil(next)) break;
+    }
+    return lastOk ? kExitOk : kExitFailure;
+}
+
+int TCommandRun::Din() {
+    return Poll(kInputsPeriod, [this](std::string& text, std::string& json) {
+        const TReply r = Transact(m_data, kCmdRead, kIndexDigital);
+        if (r.status != 0) return r.status;
+        const uint8_t v = r.d[1];
+        text = "Vstupy " + Hex(v, 2) + ":";
+        for (unsigned n = 0; n < 8; ++n) text += " DIN" + IntToStr(n) + "=" + IntToStr((v >> n) & 1);
+        json = TJsonObject()
+                   .Number("inputs", v)
+                   .Raw("din", JsonArray({v & 1, (v >> 1) & 1, (v >> 2) & 1, (v >> 3) & 1, (v >> 4) & 1,
+                                          (v >> 5) & 1, (v >> 6) & 1, (v >> 7) & 1}))
+                   .Str();
+        return r.status;
+    });
+}
+
+int TCommandRun::Status() {
+    if (m_o.clear) {
+        const TReply r = Transact(m_data, kCmdClearStatus, 0);
+        if (r.status != 0) return Fail(r.status, ResultMessage(m_data.Kind, r.status));
+        Result("Status registr vynulován.", TJsonObject().Bool("cleared", true));
+        return kExitOk;
+    }
+    return Poll(kStatusPeriod, [this](std::string& text, std::string& json) {
+        const TReply r = Transact(m_data, kCmdReadStatus, 0);
+        if (r.status != 0) return r.status;
+        const uint32_t value = r.d[1] | (uint32_t{r.d[2]} << 8) | (uint32_t{r.d[3]} << 16) | (uint32_t{r.d[4]} << 24);
+        std::string names;
+        TJsonObject bits;
+        for (const TStatusBit& b : kStatusBits) {
+            const bool set = ((r.d[1] >> b.bit) & 1) != 0;
+            bits.Bool(b.name, set);
+            if (set) names += std::string(" ") + b.name;
+        }
+        text = "Status registr " + Hex(value, 8) + ":" + (names.empty() ? std::string(" bez příznaků") : names);
+        json = TJsonObject()
+                   .Number("status", value)
+                   .Raw("bytes", JsonArray({r.d[1], r.d[2], r.d[3], r.d[4]}))
+                   .Raw("bits", bits.Str())
+                   .Str();
+        return r.status;
+    });
+}
+
+int TCommandRun::Scan() {
+    // Without an explicit time-out the LAN converter derives its wait from
+    // the line speed; the file's value is for one module, not for many.
+    if (!m_o.connection.udpTimeout) m_data.UdpTimeout = 0;
+    const TLinkOutcome opened = OpenLink(m_data, kTightMode);
+    if (opened.code != 0) return Fail(opened.code, opened.text);
+
+    std::vector<std::string> found;
+    std::vector<std::string> errors;
+    for (unsigned a = m_o.scanFrom; a <= m_o.scanTo && !InterruptRequested(); ++a) {
+        const auto address = static_cast<uint8_t>(a);
+        TIdent ident;
+        uint8_t firstStatus = 0;
+        const TLinkOutcome outcome = ::Identify(m_data, address, ident, &firstStatus);
+        if (outcome.code == 0) {
+            found.push_back(TJsonObject()
+                                .Number("address", address)
+                                .Text("name", ident.name)
+                                .Text("version", ident.version)
+                                .Text("ident", ident.Text())
+                                .Str());
+            if (!m_o.json) WriteLine(m_io.out, "Adresa " + IntToStr(address) + ": " + ident.Text());
+        } else if (outcome.code != 11 || firstStatus == 0) {
+            // Silence at an address is the normal case; anything else is
+            // worth telling (a damaged reply, a module that stopped).
+            errors.push_back(
+                TJsonObject().Number("address", address).Number("code", outcome.code).Text("text", outcome.text).Str());
+            if (!m_o.json) WriteLine(m_io.err, "rq905ctl: adresa " + IntToStr(address) + ": " + outcome.text);
+        }
+    }
+    CloseLink(m_data);
+    if (m_o.json) {
+        WriteLine(m_io.out, TJsonObject()
+                                .Number("from", m_o.scanFrom)
+                                .Number("to", m_o.scanTo)
+                                .Raw("modules", JsonArrayOf(found.data(), found.size()))
+                                .Raw("errors", JsonArrayOf(errors.data(), errors.size()))
+                                .Str());
+    } else {
+        WriteLine(m_io.out, "Nalezeno modulů: " + IntToStr(static_cast<int64_t>(found.size())));
+    }
+    return found.empty() ? kExitFailure : kExitOk;
+}
+
+}  // namespace
+
+const char* RegisterName(unsigned reg) {
+    switch (reg) {
+        case kRegDoutInitial: return "počáteční stav DOUT";
+        case kRegDinNegation: return "negace DIN";
+        case kRegDoutNegation: return "negace DOUT";
+        case kRegPwmInitialLow: return "inicializační hodnota PWM, dolní bajt";
+        case kRegPwmInitialHigh: return "inicializační hodnota PWM, horní bajt";
+        case kRegPwmMode: return "perioda a negace PWM";
+        case kRegSpeedIndex: return "komunikační rychlost";
+        case kRegBusAddress: return "adresa modulu";
+        default: return "neznámý registr";
+    }
+}
+
+int RunCtl(const std::vector<std::string>& args, const std::string& defaultSettingsPath, TCtlIo& io) {
+    const TParseResult parsed = ParseArgs(args);
+    if (!parsed.ok) {
+        WriteLine(io.err, "rq905ctl: " + parsed.error);
+        WriteLine(io.err, "Nápověda: rq905ctl --help");
+        return kExitUsage;
+    }
+    if (parsed.options.help) {
+        io.out << Cp1250ToUtf8(HelpText(parsed.options.command));
+        io.out.flush();
+        return kExitOk;
+    }
+    TCtlIo quiet = io;
+    if (parsed.options.json) quiet.progress = false;
+    TCommandRun run(parsed.options, quiet);
+    return run.Run(parsed.options.settingsPath.value_or(defaultSettingsPath));
+}

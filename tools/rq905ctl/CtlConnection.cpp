@@ -1,0 +1,101 @@
+#include "CtlConnection.h"
+
+void PrepareData(TData& data, const std::string& settingsPath, const TConnectionOverrides& o) {
+    SetDefaults(&data);
+    LoadSettings(&data, settingsPath);
+    if (o.kind) data.Kind = *o.kind;
+    if (o.comPort) data.ComPort = *o.comPort;
+    if (o.isaBase) data.IsaBase = *o.isaBase;
+    if (o.ipAddress) data.IpAddress = *o.ipAddress;
+    if (o.udpPort) data.UdpPort = *o.udpPort;
+    if (o.udpTimeout) data.UdpTimeout = *o.udpTimeout;
+    if (o.address) data.ModuleAddress = *o.address;
+    if (o.speed) data.Speed = *o.speed;
+}
+
+namespace {
+
+constexpr const char* kInitFailedText = "Chyba inicializace připojení - ";
+
+}  // namespace
+
+TLinkOutcome OpenLink(TData& data, uint32_t mode) {
+    data.InitParams.fill(0);
+    switch (data.Kind) {
+        case kKindCom:
+            data.InitParams[0] = data.ComPort;
+            break;
+        case kKindIsa:
+            data.InitParams[0] = data.IsaBase;
+            break;
+        case kKindPci:
+        case kKindUsb:
+            break;
+        case kKindLan:
+            // The settings file may hold what the dialog would refuse.
+            if (data.IpAddress.empty()) return {2, "Neplatná IP adresa"};
+            if (data.UdpPort > 65535) return {2, "Neplatný UDP port"};
+            if (data.UdpTimeout > 65535) return {2, "Neplatný UDP timeout"};
+            data.InitParams[0] = reinterpret_cast<uintptr_t>(data.IpAddress.c_str());
+            data.InitParams[1] = data.UdpPort;
+            data.InitParams[2] = data.UdpTimeout;
+            break;
+        default:
+            return {2, "Neznámý typ rozhraní"};
+    }
+
+    uint32_t handle = 0;
+    uint32_t result = OpenInterface(data.Kind, handle, data.InitParams);
+    if (result != 0) {
+        data.Connected = 0;
+        return {result, kInitFailedText + ResultMessage(data.Kind, result)};
+    }
+    data.Connected = 1;
+    data.Handle = handle;
+    const uint8_t speedIndex = IndexFromSpeed(data.Speed);
+    result = InterfaceSetConfig(data.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), mode);
+    if (result != 0) {
+        // The text comes from the library, so it is taken before release.
+        TLinkOutcome failed{result, kInitFailedText + ResultMessage(data.Kind, result)};
+        CloseLink(data);
+        return failed;
+    }
+    data.Speed = SpeedFromIndex(speedIndex);
+    return {};
+}
+
+TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus) {
+    std::string parts[3];
+    for (uint8_t index = 0; index < 3; ++index) {
+        uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0, d4 = 0, status = 0;
+        TCellBlock reply{};
+        ModuleTransaction(data.Kind, data.Handle, address, 200, index, d0, d1, d2, d3, d4, status, reply);
+        if (index == 0 && firstStatus != nullptr) *firstStatus = status;
+        if (status != 0) return {status, ResultMessage(data.Kind, status)};
+        for (const uint8_t c : {d1, d2, d3, d4}) parts[index].push_back(static_cast<char>(c));
+    }
+    ident.name = parts[0] + parts[1];
+    ident.version = parts[2];
+    return {};
+}
+
+TLinkOutcome Connect(TData& data, TIdent& ident) {
+    TLinkOutcome outcome = OpenLink(data, kStandardMode);
+    if (outcome.code != 0) return outcome;
+    outcome = Identify(data, data.ModuleAddress, ident);
+    if (outcome.code != 0) {
+        CloseLink(data);
+        return outcome;
+    }
+    data.ModuleIdent = ident.Text();
+    data.StatusText = "V pořádku";
+    return {};
+}
+
+void CloseLink(TData& data) {
+    if (!IsConnected(data)) return;
+    uint32_t handle = data.Handle;
+    CloseInterface(data.Kind, handle);
+    data.Handle = handle;
+    data.Connected = 0;
+}

@@ -1,0 +1,44 @@
+// The connection of rq905ctl: the settings file with the command line laid
+// over it, and the connection set-up of the tool's connection dialog
+// (library, line, identification), without a window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "CtlArgs.h"
+#include "core/Dekl.h"
+
+// Defaults, then the settings file (read only, never written), then the
+// overrides.
+void PrepareData(TData& data, const std::string& settingsPath, const TConnectionOverrides& overrides);
+
+struct TLinkOutcome {
+    uint32_t code = 0;  // 0 success, else the result code
+    std::string text;   // Windows-1250, as the tool shows it
+};
+
+// How long the driver waits for a reply: the tool's standard mode, or the
+// tight one for scanning many addresses.
+inline constexpr uint32_t kStandardMode = 2;
+inline constexpr uint32_t kTightMode = 1;
+
+// Fills InitParams by kind, binds the library and configures the line; on
+// success data is connected (Connected, Handle). On a failure nothing is
+// left open.
+TLinkOutcome OpenLink(TData& data, uint32_t mode);
+
+struct TIdent {
+    std::string name;     // 8 characters
+    std::string version;  // 4 characters
+    std::string Text() const { return name + " v." + version; }
+};
+// The three identification requests to one address. firstStatus tells
+// whether the first one failed (to a scan: nobody there).
+TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus = nullptr);
+
+// The whole set-up: OpenLink and Identify of data.ModuleAddress. On success
+// ModuleIdent is set; on failure the link is closed again.
+TLinkOutcome Connect(TData& data, TIdent& ident);
+
+void CloseLink(TData& data);

@@ -1,0 +1,18 @@
+// rq905ctl: the service tool's functions from a shell, for scripts,
+// benches and headless machines.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "CtlCommands.h"
+#include "CtlInterrupt.h"
+#include "core/Dekl.h"
+
+int main(int argc, char** argv) {
+    InstallInterruptHandler();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0};
+    return RunCtl(args, SettingsFilePath(), io);
+}
