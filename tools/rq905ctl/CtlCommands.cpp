@@ -52,8 +52,10 @@ public:
     int Run(const std::string& settingsPath);
 
 private:
-    // A failure of the module or the link; text is Windows-1250.
-    int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {});
+    // A failure of the module or the link; texts are Windows-1250. context
+    // leads the text for a person; JSON carries it in the extra members.
+    int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {},
+             const std::string& context = {});
     void Result(const std::string& text, const TJsonObject& json);
 
     int Identify(const TIdent& ident);
@@ -75,14 +77,15 @@ private:
     TData m_data;
 };
 
-int TCommandRun::Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more) {
+int TCommandRun::Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more,
+                      const std::string& context) {
     if (m_o.json) {
         TJsonObject error;
         error.Number("code", code).Text("text", text);
         if (more) more(error);
         WriteLine(m_io.out, TJsonObject().Raw("error", error.Str()).Str());
     } else {
-        WriteLine(m_io.err, "rq905ctl: " + text);
+        WriteLine(m_io.err, "rq905ctl: " + context + text);
     }
     return kExitFailure;
 }
@@ -186,6 +189,10 @@ const TGroup kGroups[] = {
      }},
 };
 
+std::string RegisterContext(const char* what, uint8_t reg) {
+    return std::string(what) + " registru " + IntToStr(reg) + " (" + RegisterName(reg) + "): ";
+}
+
 std::string PwmPeriodText(uint8_t code) {
     if (code >= kPwmPeriodCount) return "neplatný kód " + IntToStr(code);
     const uint32_t ms = kPwmPeriodMs[code];
@@ -244,9 +251,8 @@ int TCommandRun::ConfigRead() {
     for (const TGroup& group : kGroups) {
         const TSequenceOutcome outcome = ReadConfig(m_data, *group.sequence, config, Hooks());
         if (outcome.result != TSequenceResult::Done) {
-            return Fail(outcome.status, "Čtení registru " + IntToStr(outcome.reg) + " (" +
-                                            RegisterName(outcome.reg) + "): " + ResultMessage(m_data.Kind, outcome.status),
-                        [&](TJsonObject& e) { e.Number("register", outcome.reg); });
+            return Fail(outcome.status, ResultMessage(m_data.Kind, outcome.status),
+                        [&](TJsonObject& e) { e.Number("register", outcome.reg); }, RegisterContext("Čtení", outcome.reg));
         }
     }
     Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config)));
@@ -263,9 +269,10 @@ int TCommandRun::ConfigWrite() {
         if (!group.complete(m_o.changes)) {
             const TSequenceOutcome read = ReadConfig(m_data, *group.sequence, config, Hooks());
             if (read.result != TSequenceResult::Done) {
-                return Fail(read.status, "Čtení registru " + IntToStr(read.reg) + " (" + RegisterName(read.reg) +
-                                             "): " + ResultMessage(m_data.Kind, read.status),
-                            [&](TJsonObject& e) { e.Number("register", read.reg).Raw("written", writtenJson()); });
+                return Fail(
+                    read.status, ResultMessage(m_data.Kind, read.status),
+                    [&](TJsonObject& e) { e.Number("register", read.reg).Raw("written", writtenJson()); },
+                    RegisterContext("Čtení", read.reg));
             }
         }
         group.apply(m_o.changes, config);
@@ -274,11 +281,12 @@ int TCommandRun::ConfigWrite() {
             const bool mismatch = outcome.result == TSequenceResult::Mismatch;
             const uint32_t code = mismatch ? kWriteMismatch : outcome.status;
             const std::string text = mismatch ? kMismatchText : ResultMessage(m_data.Kind, outcome.status);
-            return Fail(code,
-                        "Zápis registru " + IntToStr(outcome.reg) + " (" + RegisterName(outcome.reg) + "): " + text,
-                        [&](TJsonObject& e) {
-                            e.Number("register", outcome.reg).Bool("mismatch", mismatch).Raw("written", writtenJson());
-                        });
+            return Fail(
+                code, text,
+                [&](TJsonObject& e) {
+                    e.Number("register", outcome.reg).Bool("mismatch", mismatch).Raw("written", writtenJson());
+                },
+                RegisterContext("Zápis", outcome.reg));
         }
         for (const TRegisterField& field : group.sequence->fields) {
             written.push_back(IntToStr(field.reg));

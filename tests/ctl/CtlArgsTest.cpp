@@ -1,0 +1,216 @@
+// rq905ctl's command line and output, in-process: what each argument
+// becomes, which ones are usage errors, and how texts leave the program.
+// Literals here are Windows-1250 (the build's execution character set).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "CtlArgs.h"
+#include "CtlCommands.h"
+#include "CtlOutput.h"
+#include "core/Cp1250.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct CommandCase {
+    Args args;
+    TCommand command;
+};
+
+class CommandWords : public testing::TestWithParam<CommandCase> {};
+
+TEST_P(CommandWords, SelectTheCommand) {
+    const TParseResult r = ParseArgs(GetParam().args);
+    ASSERT_TRUE(r.ok) << Cp1250ToUtf8(r.error);
+    EXPECT_EQ(r.options.command, GetParam().command);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, CommandWords,
+                         testing::Values(CommandCase{{"identify"}, TCommand::Identify},
+                                         CommandCase{{"config", "read"}, TCommand::ConfigRead},
+                                         CommandCase{{"config", "write", "--bus-address", "3"}, TCommand::ConfigWrite},
+                                         CommandCase{{"dout", "5"}, TCommand::Dout},
+                                         CommandCase{{"pwm", "65535"}, TCommand::Pwm},
+                                         CommandCase{{"--watch", "din"}, TCommand::Din},
+                                         CommandCase{{"status", "--clear"}, TCommand::Status},
+                                         CommandCase{{"--json", "scan", "--from=2"}, TCommand::Scan}));
+
+// One value the command line sets, as a number.
+struct ValueCase {
+    const char* name;
+    Args args;
+    std::function<int64_t(const TCtlOptions&)> get;
+    int64_t expected;
+};
+
+class OptionValues : public testing::TestWithParam<ValueCase> {};
+
+TEST_P(OptionValues, AreReadByTheProgramsRule) {
+    const TParseResult r = ParseArgs(GetParam().args);
+    ASSERT_TRUE(r.ok) << Cp1250ToUtf8(r.error);
+    EXPECT_EQ(GetParam().get(r.options), GetParam().expected);
+}
+
+const ValueCase kValueCases[] = {
+    {"KindName", {"identify", "--kind", "LAN"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 4},
+    {"KindNumber", {"identify", "--kind", "1"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 1},
+    {"KindUsb", {"identify", "--kind=usb"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 3},
+    {"ComHex", {"identify", "--com", "0x10"}, [](const TCtlOptions& o) { return *o.connection.comPort; }, 16},
+    {"IsaToolForm", {"identify", "--isa-base", "2A0h"}, [](const TCtlOptions& o) { return *o.connection.isaBase; },
+     0x2A0},
+    {"IsaDollar", {"identify", "--isa-base", "$2F8"}, [](const TCtlOptions& o) { return *o.connection.isaBase; },
+     0x2F8},
+    {"UdpPort", {"identify", "--udp-port", "65535"}, [](const TCtlOptions& o) { return *o.connection.udpPort; },
+     65535},
+    {"UdpTimeoutZero", {"identify", "--udp-timeout", "0"},
+     [](const TCtlOptions& o) { return *o.connection.udpTimeout; }, 0},
+    {"Address", {"identify", "--address", " 255"}, [](const TCtlOptions& o) { return *o.connection.address; }, 255},
+    {"Speed", {"identify", "--speed", "115200"}, [](const TCtlOptions& o) { return *o.connection.speed; }, 115200},
+    {"LineSpeedIndex", {"config", "write", "--line-speed", "19200"},
+     [](const TCtlOptions& o) { return *o.changes.speedIndex; }, 5},
+    {"PwmPeriodCode", {"config", "write", "--pwm-period", "6"},
+     [](const TCtlOptions& o) { return *o.changes.pwmPeriod; }, 6},
+    {"PwmPeriodMs", {"config", "write", "--pwm-period", "32768"},
+     [](const TCtlOptions& o) { return *o.changes.pwmPeriod; }, 5},
+    {"PwmNegationOn", {"config", "write", "--pwm-negation", "on"},
+     [](const TCtlOptions& o) { return *o.changes.pwmNegation; }, 1},
+    {"PwmNegationCzech", {"config", "write", "--pwm-negation", "vypnuta"},
+     [](const TCtlOptions& o) { return *o.changes.pwmNegation; }, 0},
+    {"DinNegation", {"config", "write", "--din-negation", "$81"},
+     [](const TCtlOptions& o) { return *o.changes.dinNegation; }, 0x81},
+    {"PwmInitial", {"config", "write", "--pwm-initial", "0xFFFF"},
+     [](const TCtlOptions& o) { return *o.changes.pwmInitial; }, 65535},
+    {"DoutValue", {"dout", "0x81"}, [](const TCtlOptions& o) { return o.value; }, 129},
+    {"PwmValue", {"pwm", "$FFFF"}, [](const TCtlOptions& o) { return o.value; }, 65535},
+    {"WatchCount", {"status", "--watch", "--count", "3"}, [](const TCtlOptions& o) { return *o.count; }, 3},
+    {"ScanFrom", {"scan", "--from", "7", "--to", "9"}, [](const TCtlOptions& o) { return o.scanFrom; }, 7},
+    {"ScanToDefault", {"scan"}, [](const TCtlOptions& o) { return o.scanTo; }, 255},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ctl, OptionValues, testing::ValuesIn(kValueCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CtlArgs, IpAddressBecomesAProgramText) {
+    // "ř" is two bytes in UTF-8 and one in Windows-1250.
+    const TParseResult r = ParseArgs({"identify", "--ip", "host\xC5\x99"});
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(*r.options.connection.ipAddress, "hostř");
+}
+
+struct UsageCase {
+    const char* name;
+    Args args;
+    const char* message;  // part of the error text
+};
+
+class UsageErrors : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageErrors, AreRefusedWithAReason) {
+    const TParseResult r = ParseArgs(GetParam().args);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find(GetParam().message), std::string::npos) << Cp1250ToUtf8(r.error);
+}
+
+const UsageCase kUsageCases[] = {
+    {"NoCommand", {}, "chybí příkaz"},
+    {"UnknownCommand", {"reboot"}, "neznámý příkaz reboot"},
+    {"ConfigAlone", {"config"}, "read nebo write"},
+    {"ConfigOther", {"config", "erase"}, "config erase"},
+    {"UnknownOption", {"identify", "--fast"}, "neznámá volba --fast"},
+    {"MissingValue", {"identify", "--address"}, "chybí hodnota volby --address"},
+    {"AddressTooBig", {"identify", "--address", "256"}, "--address: 256"},
+    {"AddressNegative", {"identify", "--address", "-1"}, "--address"},
+    {"AddressTrailing", {"identify", "--address", "7 "}, "--address"},
+    {"KindBad", {"identify", "--kind", "5"}, "--kind"},
+    {"ComZero", {"identify", "--com", "0"}, "--com"},
+    {"SpeedNotOfTheNine", {"identify", "--speed", "14400"}, "--speed"},
+    {"SpeedIndexNotTaken", {"identify", "--speed", "4"}, "--speed"},
+    {"UdpPortTooBig", {"identify", "--udp-port", "65536"}, "--udp-port"},
+    {"EmptyIp", {"identify", "--ip="}, "--ip"},
+    {"FlagWithValue", {"din", "--watch=1"}, "--watch"},
+    {"WatchOnIdentify", {"identify", "--watch"}, "nepatří k příkazu identify"},
+    {"WriteValueOnRead", {"config", "read", "--bus-address", "1"}, "nepatří k příkazu config read"},
+    {"AddressOnScan", {"scan", "--address", "1"}, "nepatří k příkazu scan"},
+    {"WriteNothing", {"config", "write"}, "chybí hodnota k zápisu"},
+    {"PeriodSeven", {"config", "write", "--pwm-period", "7"}, "--pwm-period"},
+    {"NegationMaybe", {"config", "write", "--pwm-negation", "maybe"}, "--pwm-negation"},
+    {"PwmInitialTooBig", {"config", "write", "--pwm-initial", "65536"}, "--pwm-initial"},
+    {"DoutMissingValue", {"dout"}, "chybí hodnota příkazu dout"},
+    {"DoutTooBig", {"dout", "256"}, "0-255"},
+    {"PwmTooBig", {"pwm", "65536"}, "0-65535"},
+    {"ExtraWord", {"din", "now"}, "nadbytečný argument now"},
+    {"CountWithoutWatch", {"din", "--count", "2"}, "--count"},
+    {"CountZero", {"din", "--watch", "--count", "0"}, "--count"},
+    {"ClearAndWatch", {"status", "--clear", "--watch"}, "--clear"},
+    {"ScanBackwards", {"scan", "--from", "9", "--to", "8"}, "--from"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ctl, UsageErrors, testing::ValuesIn(kUsageCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CtlArgs, HelpWinsOverAMissingValue) {
+    const TParseResult r = ParseArgs({"dout", "--help"});
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.options.help);
+    EXPECT_EQ(r.options.command, TCommand::Dout);
+}
+
+struct HelpCase {
+    Args args;
+    const char* usage;  // the first line's start
+};
+
+class HelpTexts : public testing::TestWithParam<HelpCase> {};
+
+TEST_P(HelpTexts, NameTheirCommandAndExitZero) {
+    std::ostringstream out, err;
+    TCtlIo io{out, err};
+    Args args = GetParam().args;
+    args.push_back("--help");
+    EXPECT_EQ(RunCtl(args, "/nonexistent/W_rq905.ini", io), kExitOk);
+    EXPECT_EQ(Utf8ToCp1250(out.str()).rfind(GetParam().usage, 0), 0u) << out.str();
+    EXPECT_NE(out.str().find("--kind"), std::string::npos);
+    EXPECT_TRUE(err.str().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, HelpTexts,
+                         testing::Values(HelpCase{{}, "Použití: rq905ctl PŘÍKAZ"},
+                                         HelpCase{{"identify"}, "Použití: rq905ctl identify"},
+                                         HelpCase{{"config"}, "Použití: rq905ctl config read"},
+                                         HelpCase{{"config", "write"}, "Použití: rq905ctl config read"},
+                                         HelpCase{{"dout"}, "Použití: rq905ctl dout"},
+                                         HelpCase{{"pwm"}, "Použití: rq905ctl pwm"},
+                                         HelpCase{{"din"}, "Použití: rq905ctl din"},
+                                         HelpCase{{"status"}, "Použití: rq905ctl status"},
+                                         HelpCase{{"scan"}, "Použití: rq905ctl scan"}));
+
+TEST(CtlRun, UsageErrorExitsTwoWithTheReasonOnStderrOnly) {
+    std::ostringstream out, err;
+    TCtlIo io{out, err};
+    EXPECT_EQ(RunCtl({"status", "--count", "x"}, "/nonexistent/W_rq905.ini", io), kExitUsage);
+    EXPECT_TRUE(out.str().empty());
+    // UTF-8 on the terminal: "á" of "neplatná" is C3 A1.
+    EXPECT_NE(err.str().find("neplatn\xC3\xA1 hodnota volby --count"), std::string::npos) << err.str();
+}
+
+TEST(CtlOutput, JsonStringsAreEscapedAndLeaveAsUtf8) {
+    std::ostringstream out;
+    WriteLine(out, JsonString("a\"b\\c\x01\nž"));
+    EXPECT_EQ(out.str(), "\"a\\\"b\\\\c\\u0001\\u000a\xC5\xBE\"\n");
+}
+
+TEST(CtlOutput, ObjectsKeepTheOrderOfTheirMembers) {
+    const std::string json = TJsonObject()
+                                 .Number("n", -5)
+                                 .Text("t", "x")
+                                 .Bool("b", false)
+                                 .Null("z")
+                                 .Raw("a", JsonArray({1, 2}))
+                                 .Str();
+    EXPECT_EQ(json, R"({"n":-5,"t":"x","b":false,"z":null,"a":[1,2]})");
+}
+
+}  // namespace

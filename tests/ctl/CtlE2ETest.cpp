@@ -1,0 +1,419 @@
+// rq905ctl end to end: the built program as a child process, the built
+// driver libraries, the simulator on UDP and on a pseudo-terminal. Program
+// output is UTF-8 and is turned back into Windows-1250 for comparison with
+// the literals here.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "CtlProcess.h"
+#include "DriverLib.h"
+#include "SimProcess.h"
+#include "core/Cp1250.h"
+
+namespace {
+
+using ctltest::TRun;
+using Args = std::vector<std::string>;
+using Registers = std::map<int, int>;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "rq905-ctl-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+    }
+    std::string Path(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// The text a driver library gives for a code, as the program shows it.
+std::string DriverText(const char* prefix, uint32_t code) {
+    simharness::DriverLib lib(RQ905_DRIVER_DIR, prefix);
+    std::array<uint32_t, abi318::kCellCount> cells{};
+    if (!lib.Loaded()) return "<" + std::string(prefix) + " not loaded>";
+    lib.error(code, cells.data());
+    std::string text;
+    for (const uint32_t c : cells) {
+        if (c == 0) break;
+        text.push_back(static_cast<char>(c));
+    }
+    return text;
+}
+
+// A simulator with its own state file; fresh unless given a state line.
+// Tests that read the state file leave out --quiet: the simulator saves
+// register writes only on its reporting path.
+class Sim {
+public:
+    explicit Sim(Args extra, const std::string& state = "") {
+        Args args{"--state", m_dir.Path("state"), "--pty", "--udp", "0"};
+        if (state.empty()) {
+            args.push_back("--fresh");
+        } else {
+            WriteFile(m_dir.Path("state"), state + "\n");
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        m_process = std::make_unique<simharness::SimProcess>(RQ905_SIM_EXECUTABLE, args);
+    }
+    simharness::SimProcess& Process() { return *m_process; }
+    const TempDir& Dir() const { return m_dir; }
+
+    // The stored registers of the first module.
+    Registers Stored() const {
+        Registers regs;
+        std::istringstream lines(ReadFile(m_dir.Path("state")));
+        std::string line;
+        while (std::getline(lines, line) && line.rfind("module ", 0) != 0) {
+        }
+        std::istringstream words(line.substr(line.find(' ') + 1));
+        std::string word;
+        while (words >> word) {
+            const auto eq = word.find('=');
+            if (eq != std::string::npos) regs[std::stoi(word.substr(0, eq))] = std::stoi(word.substr(eq + 1));
+        }
+        return regs;
+    }
+
+private:
+    TempDir m_dir;
+    std::unique_ptr<simharness::SimProcess> m_process;
+};
+
+const std::string kNoSettings = "/nonexistent/W_rq905.ini";
+
+struct Transport {
+    const char* name;
+    bool udp;
+    const char* prefix;
+    int kind;
+    const char* interfaceText;
+};
+
+const Transport kTransports[] = {
+    {"Udp", true, "TRQ1318", 4, "LAN konvertor RQ-1318"},
+    {"Pty", false, "TCOM318", 0, "Standardní COMx"},
+};
+
+class CtlCommand : public testing::TestWithParam<Transport> {
+protected:
+    // rq905ctl aimed at the simulator's module at address (none: -1),
+    // through the transport of the test.
+    TRun Ctl(Sim& sim, int address, Args command) {
+        Args args{"--settings", kNoSettings};
+        if (address >= 0) args.insert(args.end(), {"--address", std::to_string(address)});
+        Args env;
+        if (GetParam().udp) {
+            args.insert(args.end(), {"--kind", "lan", "--ip", "127.0.0.1", "--udp-port",
+                                     std::to_string(sim.Process().UdpPort())});
+        } else {
+            args.insert(args.end(), {"--kind", "com", "--com", "1"});
+            env.push_back("RQ905_COM1=" + sim.Process().PtyPath());
+        }
+        command.insert(command.end(), args.begin(), args.end());
+        return ctltest::RunCtl(command, env);
+    }
+};
+
+std::string Text(const std::string& utf8) { return Utf8ToCp1250(utf8); }
+
+TEST_P(CtlCommand, IdentifyNamesTheModule) {
+    Sim sim({"--address", "6", "--name", "TESTMOD1", "--version", "2.07", "--quiet"});
+    ASSERT_TRUE(sim.Process().Ready());
+
+    const TRun json = Ctl(sim, 6, {"identify", "--json"});
+    EXPECT_EQ(json.exit, 0) << json.err;
+    EXPECT_EQ(Text(json.out), std::string(R"({"address":6,"name":"TESTMOD1","version":"2.07","ident":"TESTMOD1 v.2.07",)") +
+                                  "\"kind\":" + std::to_string(GetParam().kind) + ",\"interface\":\"" +
+                                  GetParam().interfaceText + "\",\"speed\":9600}\n");
+
+    const TRun text = Ctl(sim, 6, {"identify"});
+    EXPECT_EQ(text.exit, 0);
+    EXPECT_EQ(Text(text.out), std::string("Modul TESTMOD1 v.2.07, adresa 6, ") + GetParam().interfaceText +
+                                  ", 9600 Bd\n");
+    EXPECT_TRUE(text.err.empty()) << text.err;
+}
+
+TEST_P(CtlCommand, ConfigWriteStoresEveryValueAndReadDecodesIt) {
+    Sim sim({});
+    const TRun write = Ctl(sim, 1,
+                           {"config", "write", "--bus-address", "9", "--line-speed", "38400", "--din-negation", "0x81",
+                            "--dout-negation", "0x3C", "--dout-initial", "5", "--pwm-initial", "513", "--pwm-period",
+                            "65535", "--pwm-negation", "on"});
+    ASSERT_EQ(write.exit, 0) << write.err;
+    EXPECT_EQ(Text(write.out), "Konfigurace zapsána (registry 63, 62, 32, 33, 34, 35, 36, 37).\n");
+    EXPECT_EQ(sim.Stored(),
+              (Registers{{32, 5}, {33, 0x81}, {34, 0x3C}, {35, 1}, {36, 2}, {37, 6 + 128}, {62, 6}, {63, 9}}));
+
+    // The new address takes effect at the next start: still address 1.
+    const TRun read = Ctl(sim, 1, {"config", "read", "--json"});
+    ASSERT_EQ(read.exit, 0) << read.err;
+    EXPECT_EQ(read.out,
+              R"({"config":{"bus_address":9,"speed_index":6,"line_speed":38400,"din_negation":129,)"
+              R"("dout_negation":60,"dout_initial":5,"pwm_initial":513,"pwm_mode":134,"pwm_period_code":6,)"
+              R"("pwm_period_ms":65535,"pwm_negation":true}})"
+              "\n");
+
+    const TRun text = Ctl(sim, 1, {"config", "read"});
+    ASSERT_EQ(text.exit, 0);
+    for (const char* line : {"Adresa modulu:          9\n", "Komunikační rychlost:   38400 Bd\n",
+                             "Negace DIN:             0x81 (DIN0 DIN7)\n", "Negace DOUT:            0x3C (DOUT2 DOUT3 DOUT4 DOUT5)\n",
+                             "Počáteční stav DOUT:    0x05 (DOUT0 DOUT2)\n", "Perioda PWM:            65,535 s\n",
+                             "Negace výstupu PWM:     zapnuta\n", "Inicializační hodnota PWM: 513\n"}) {
+        EXPECT_NE(Text(text.out).find(line), std::string::npos) << line << " in\n" << text.out;
+    }
+}
+
+TEST_P(CtlCommand, VerificationFailureNamesTheRegisterAndStops) {
+    Sim sim({"--stuck-register", "33"});
+    const Args write{"config",         "write", "--bus-address",  "7",    "--line-speed", "19200",
+                     "--dout-initial", "0x0F",  "--din-negation", "0x81", "--pwm-initial", "300"};
+    Args json = write;
+    json.push_back("--json");
+    const TRun run = Ctl(sim, 1, json);
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(Text(run.out),
+              R"({"error":{"code":9,"text":"Chyba zápisu dat.","register":33,"mismatch":true,"written":[63,62]}})"
+              "\n");
+    // Before the failure written; from it on untouched (34 is read, not written).
+    const Registers stored = sim.Stored();
+    EXPECT_EQ(stored.at(63), 7);
+    EXPECT_EQ(stored.at(62), 5);
+    EXPECT_EQ(stored.at(32), 0x0F);
+    EXPECT_EQ(stored.at(33), 0);
+    EXPECT_EQ(stored.at(35), 0);
+    EXPECT_EQ(stored.at(36), 0);
+
+    const TRun text = Ctl(sim, 1, write);
+    EXPECT_EQ(text.exit, 1);
+    EXPECT_TRUE(text.out.empty());
+    EXPECT_EQ(Text(text.err), "rq905ctl: Zápis registru 33 (negace DIN): Chyba zápisu dat.\n");
+}
+
+TEST_P(CtlCommand, DoutAndPwmReachTheOutputs) {
+    Sim sim({});
+    const TRun dout = Ctl(sim, 1, {"dout", "0x33", "--json"});
+    EXPECT_EQ(dout.exit, 0) << dout.err;
+    EXPECT_EQ(dout.out, "{\"outputs\":51}\n");
+    EXPECT_TRUE(sim.Process().WaitFor("module 1: outputs 0x33", std::chrono::seconds(5), true));
+
+    const TRun pwm = Ctl(sim, 1, {"pwm", "1000"});
+    EXPECT_EQ(pwm.exit, 0) << pwm.err;
+    EXPECT_EQ(Text(pwm.out), "Hodnota zapsána (1000)\n");
+    EXPECT_TRUE(sim.Process().WaitFor("module 1: pwm 1000", std::chrono::seconds(5), true));
+}
+
+TEST_P(CtlCommand, DinReadsEachPin) {
+    Sim sim({"--quiet"});
+    for (const int value : {0x00, 0x05, 0xA5, 0xFF}) {
+        ASSERT_EQ(sim.Process().Command("inputs " + std::to_string(value)), "ok");
+        const TRun run = Ctl(sim, 1, {"din", "--json"});
+        EXPECT_EQ(run.exit, 0) << run.err;
+        std::string pins;
+        for (int n = 0; n < 8; ++n) pins += (n ? "," : "") + std::to_string((value >> n) & 1);
+        EXPECT_EQ(run.out, "{\"inputs\":" + std::to_string(value) + ",\"din\":[" + pins + "]}\n");
+    }
+    const TRun text = Ctl(sim, 1, {"din"});
+    EXPECT_EQ(text.out, "Vstupy 0xFF: DIN0=1 DIN1=1 DIN2=1 DIN3=1 DIN4=1 DIN5=1 DIN6=1 DIN7=1\n");
+}
+
+TEST_P(CtlCommand, StatusShowsTheBitsAndClears) {
+    Sim sim({"--quiet"});
+    ASSERT_EQ(sim.Process().Command("status 0x42"), "ok");
+    const int value = 0x30 | 0x42;  // power-up and reset are set at start
+    const TRun run = Ctl(sim, 1, {"status", "--json"});
+    EXPECT_EQ(run.exit, 0) << run.err;
+    auto flag = [&](int bit) { return ((value >> bit) & 1) ? std::string("true") : std::string("false"); };
+    EXPECT_EQ(run.out, "{\"status\":" + std::to_string(value) + ",\"bytes\":[" + std::to_string(value) +
+                           ",0,0,0],\"bits\":{\"FN\":" + flag(1) + ",\"PRF\":" + flag(2) + ",\"PWR\":" + flag(4) +
+                           ",\"RST\":" + flag(5) + ",\"ERR24\":" + flag(6) + "}}\n");
+
+    const TRun clear = Ctl(sim, 1, {"status", "--clear", "--json"});
+    EXPECT_EQ(clear.exit, 0);
+    EXPECT_EQ(clear.out, "{\"cleared\":true}\n");
+    const TRun after = Ctl(sim, 1, {"status"});
+    EXPECT_EQ(Text(after.out), "Status registr 0x00000000: bez příznaků\n");
+}
+
+TEST_P(CtlCommand, ScanFindsExactlyTheSimulatedModules) {
+    Sim sim({"--quiet", "--modules", "3", "--address", "5"});
+    const TRun json = Ctl(sim, -1, {"scan", "--from", "2", "--to", "9", "--json"});
+    EXPECT_EQ(json.exit, 0) << json.err;
+    std::vector<int> found;
+    for (auto at = json.out.find("\"address\":"); at != std::string::npos; at = json.out.find("\"address\":", at + 1)) {
+        found.push_back(std::stoi(json.out.substr(at + 10)));
+    }
+    EXPECT_EQ(found, (std::vector<int>{5, 6, 7})) << json.out;
+    EXPECT_NE(json.out.find(R"("errors":[])"), std::string::npos) << json.out;
+
+    const TRun text = Ctl(sim, -1, {"scan", "--from", "6", "--to", "8"});
+    EXPECT_EQ(text.exit, 0);
+    EXPECT_EQ(Text(text.out), "Adresa 6: RQ-905   v.1.02\nAdresa 7: RQ-905   v.1.02\nNalezeno modulů: 2\n");
+
+    const TRun none = Ctl(sim, -1, {"scan", "--from", "10", "--to", "12"});
+    EXPECT_EQ(none.exit, 1);
+    EXPECT_EQ(Text(none.out), "Nalezeno modulů: 0\n");
+}
+
+TEST_P(CtlCommand, AMissingModuleIsALinkFailureWithTheDriversText) {
+    Sim sim({"--quiet"});
+    const std::string noAnswer = DriverText(GetParam().prefix, 11);
+    const TRun text = Ctl(sim, 9, {"din"});
+    EXPECT_EQ(text.exit, 1);
+    EXPECT_EQ(Text(text.err), "rq905ctl: " + noAnswer + "\n");
+    const TRun json = Ctl(sim, 9, {"config", "read", "--json"});
+    EXPECT_EQ(json.exit, 1);
+    EXPECT_EQ(Text(json.out), "{\"error\":{\"code\":11,\"text\":\"" + noAnswer + "\"}}\n");
+}
+
+TEST_P(CtlCommand, WatchReportsChangesAndEndsCleanlyOnCtrlC) {
+    Sim sim({"--quiet", "--inputs", "3"});
+    ctltest::TCtlChild watch(
+        {"din", "--watch", "--settings", kNoSettings, "--address", "1", "--kind", GetParam().udp ? "lan" : "com",
+         "--ip", "127.0.0.1", "--udp-port", std::to_string(sim.Process().UdpPort()), "--com", "1"},
+        {"RQ905_COM1=" + sim.Process().PtyPath()});
+    ASSERT_TRUE(watch.WaitForLine());
+    ASSERT_EQ(sim.Process().Command("inputs 0x80"), "ok");
+    ASSERT_TRUE(watch.WaitForLines(2));
+    watch.Signal(SIGINT);
+    const TRun run = watch.Finish();
+    EXPECT_EQ(run.exit, 0);
+    EXPECT_EQ(run.out,
+              "Vstupy 0x03: DIN0=1 DIN1=1 DIN2=0 DIN3=0 DIN4=0 DIN5=0 DIN6=0 DIN7=0\n"
+              "Vstupy 0x80: DIN0=0 DIN1=0 DIN2=0 DIN3=0 DIN4=0 DIN5=0 DIN6=0 DIN7=1\n");
+    EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+TEST_P(CtlCommand, WatchWithACountPrintsAnUnchangedReadingOnce) {
+    Sim sim({"--quiet"});
+    const TRun run = Ctl(sim, 1, {"status", "--watch", "--count", "2", "--json"});
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_EQ(run.out.rfind("{\"status\":48,", 0), 0u) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, CtlCommand, testing::ValuesIn(kTransports),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Writing part of a group reads the group first, so the module's other
+// values stay as they were.
+struct SubsetCase {
+    const char* name;
+    Args values;
+    Registers changed;
+};
+
+class ConfigSubset : public testing::TestWithParam<SubsetCase> {};
+
+TEST_P(ConfigSubset, KeepsTheValuesNotGiven) {
+    const Registers before{{32, 5}, {33, 6}, {34, 7}, {35, 8}, {36, 9}, {37, 3 + 128}, {62, 4}, {63, 1}};
+    std::string state = "module";
+    for (const auto& [reg, value] : before) state += " " + std::to_string(reg) + "=" + std::to_string(value);
+    Sim sim({}, state);
+    ASSERT_TRUE(sim.Process().Ready());
+
+    Args args{"config", "write", "--settings", kNoSettings, "--kind", "lan", "--ip", "127.0.0.1", "--udp-port",
+              std::to_string(sim.Process().UdpPort()), "--address", "1"};
+    args.insert(args.end(), GetParam().values.begin(), GetParam().values.end());
+    const TRun run = ctltest::RunCtl(args);
+    ASSERT_EQ(run.exit, 0) << run.err;
+
+    Registers expected = before;
+    for (const auto& [reg, value] : GetParam().changed) expected[reg] = value;
+    EXPECT_EQ(sim.Stored(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, ConfigSubset,
+    testing::Values(SubsetCase{"DinNegation", {"--din-negation", "0x81"}, {{33, 0x81}}},
+                    SubsetCase{"DoutPair", {"--dout-initial", "0", "--dout-negation", "255"}, {{32, 0}, {34, 255}}},
+                    SubsetCase{"PwmPeriod", {"--pwm-period", "2"}, {{37, 2 + 128}}},
+                    SubsetCase{"PwmNegation", {"--pwm-negation", "off"}, {{37, 3}}},
+                    SubsetCase{"PwmInitial", {"--pwm-initial", "258"}, {{35, 2}, {36, 1}}},
+                    SubsetCase{"LineSpeed", {"--line-speed", "19200"}, {{62, 5}}},
+                    SubsetCase{"AddressAndDout", {"--bus-address", "9", "--dout-initial", "1"}, {{63, 9}, {32, 1}}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CtlSettings, TheFileGivesTheConnectionAndIsNeverWritten) {
+    Sim sim({"--quiet", "--address", "4"});
+    TempDir dir;
+    const std::string ini = dir.Path("W_rq905.ini");
+    // Windows-1250 with CRLF, as the tool writes it; the port is wrong so
+    // that the option has something to override.
+    const std::string content =
+        "[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=4\r\nRychlost=9600\r\n[RQ-1318]\r\nIP adresa=127.0.0.1\r\n"
+        "UDP port=" + std::to_string(sim.Process().UdpPort()) + "\r\nUDP timeout=0\r\n";
+    WriteFile(ini, content);
+
+    const TRun fromFile = ctltest::RunCtl({"identify", "--settings", ini});
+    EXPECT_EQ(fromFile.exit, 0) << fromFile.err;
+    EXPECT_NE(fromFile.out.find("adresa 4, LAN konvertor RQ-1318"), std::string::npos) << fromFile.out;
+
+    const TRun overridden = ctltest::RunCtl({"identify", "--settings", ini, "--address", "5"});
+    EXPECT_EQ(overridden.exit, 1);
+    EXPECT_EQ(ReadFile(ini), content);
+}
+
+TEST(CtlLink, AMissingDeviceFailsAtInitialisation) {
+    const TRun run = ctltest::RunCtl({"identify", "--settings", kNoSettings, "--kind", "com", "--com", "1"},
+                                     {"RQ905_COM1=/nonexistent/tty"});
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(Text(run.err), "rq905ctl: Chyba inicializace připojení - " + DriverText("TCOM318", 5) + "\n");
+}
+
+struct ProcessUsageCase {
+    const char* name;
+    Args args;
+};
+
+class ProcessUsage : public testing::TestWithParam<ProcessUsageCase> {};
+
+TEST_P(ProcessUsage, ExitsTwoWithoutTouchingTheLink) {
+    const TRun run = ctltest::RunCtl(GetParam().args, {"RQ905_COM1=/nonexistent/tty"});
+    EXPECT_EQ(run.exit, 2);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(Text(run.err).find("Nápověda: rq905ctl --help"), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, ProcessUsage,
+                         testing::Values(ProcessUsageCase{"NoArguments", {}},
+                                         ProcessUsageCase{"UnknownCommand", {"frobnicate"}},
+                                         ProcessUsageCase{"BadAddress", {"identify", "--address", "300"}},
+                                         ProcessUsageCase{"DoutWithoutValue", {"dout"}},
+                                         ProcessUsageCase{"WriteWithoutValues", {"config", "write", "--json"}}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CtlHelp, EveryCommandAnswersHelpAsAProcess) {
+    for (const Args& command : std::vector<Args>{{"identify"}, {"config", "write"}, {"scan"}, {"status"}}) {
+        Args args = command;
+        args.push_back("--help");
+        const TRun run = ctltest::RunCtl(args);
+        EXPECT_EQ(run.exit, 0);
+        EXPECT_EQ(Text(run.out).rfind("Použití: rq905ctl " + command[0], 0), 0u) << run.out;
+    }
+}
+
+}  // namespace
