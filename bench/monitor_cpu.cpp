@@ -30,7 +30,9 @@ using Clock = std::chrono::steady_clock;
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -74,12 +76,14 @@ void Measure(const char* name, TData& rec, double seconds) {
     RunFor(seconds);
     const double cpu = CpuSeconds() - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
-    const std::string status = ToQt(form.template findChild<TStatusLine*>("StatusBar1")->Text()).toStdString();
+    const std::string status =
+        ToQt(form.template findChild<TStatusLine*>("StatusBar1")->Text()).toStdString();
 
-    std::printf("%-25s %6.1f s  %5ld polls  %6.2f polls/s  cpu %7.1f ms  %5.2f %% of one core  %6.0f us/poll  "
-                "last status \"%s\"\n",
-                name, wall, polls, static_cast<double>(polls) / wall, cpu * 1e3, 100.0 * cpu / wall,
-                polls > 0 ? cpu * 1e6 / static_cast<double>(polls) : 0.0, status.c_str());
+    std::printf(
+        "%-25s %6.1f s  %5ld polls  %6.2f polls/s  cpu %7.1f ms  %5.2f %% of one core  %6.0f us/poll  "
+        "last status \"%s\"\n",
+        name, wall, polls, static_cast<double>(polls) / wall, cpu * 1e3, 100.0 * cpu / wall,
+        polls > 0 ? cpu * 1e6 / static_cast<double>(polls) : 0.0, status.c_str());
 }
 
 }  // namespace
@@ -97,15 +101,17 @@ int main(int argc, char** argv) {
     if (mkdtemp(dir) == nullptr) return 1;
     int rc = 0;
     {
-        simharness::SimProcess sim(RQ905_SIM_EXECUTABLE, {"--udp", "0", "--fresh", "--quiet", "--state",
-                                                          std::string(dir) + "/sim.state", "--inputs", "0x5A"});
+        simharness::SimProcess sim(RQ905_SIM_EXECUTABLE,
+                                   {"--udp", "0", "--fresh", "--quiet", "--state",
+                                    std::string(dir) + "/sim.state", "--inputs", "0x5A"});
         TData rec;
         if (!sim.Ready() || !ConnectTo(rec, sim.UdpPort())) {
             std::fprintf(stderr, "rq905_monitor_cpu: simulator or driver not available\n");
             rc = 1;
         } else {
-            std::printf("platform %s, %g s per monitor, CPU of this process only (goal: < 2 %% at 10 polls/s)\n",
-                        qPrintable(QApplication::platformName()), seconds);
+            std::printf(
+                "platform %s, %g s per monitor, CPU of this process only (goal: < 2 %% at 10 polls/s)\n",
+                qPrintable(QApplication::platformName()), seconds);
             // What the event loop costs with no dialog, for comparison.
             const double cpu0 = CpuSeconds();
             const auto wall0 = Clock::now();

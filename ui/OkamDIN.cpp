@@ -66,7 +66,8 @@ TForm11::TForm11(QWidget* owner) : QDialog(owner) {
 
     m_inputs = std::make_unique<TBitColumn>(
         this, 104, 16, 48,
-        TBitColumn::TNames{{"DIN0", "DIN1", "DIN2", "DIN3", "DIN4", "DIN5", "DIN6", "DIN7"}, "DIN", "Value", "Panel1"});
+        TBitColumn::TNames{
+            {"DIN0", "DIN1", "DIN2", "DIN3", "DIN4", "DIN5", "DIN6", "DIN7"}, "DIN", "Value", "Panel1"});
 
     m_button1 = new QPushButton(ToQt("Cancel"), this);
     m_button1->setObjectName("Button1");

@@ -24,7 +24,7 @@ const char* BitText(uint8_t byte, unsigned bit);
 // panel of eight value labels; row r shows bit r of one byte, so the least
 // significant bit is at the top. Every value starts as "0".
 class TBitColumn {
-public:
+  public:
     struct TNames {
         std::array<const char*, 8> captions;  // name label texts, top down
         std::string namePrefix;               // name label r is namePrefix + r
@@ -34,7 +34,7 @@ public:
     TBitColumn(QWidget* parent, int left, int top, int nameWidth, const TNames& names);
     void ShowByte(uint8_t byte);
 
-private:
+  private:
     std::array<QLabel*, 8> m_values{};
 };
 
@@ -43,7 +43,7 @@ private:
 // queue of due ticks behind: the timer fires at most once when it is late.
 class TForm11 : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kPollInterval = 100;  // ms
 
     explicit TForm11(QWidget* owner = nullptr);
@@ -53,10 +53,10 @@ public:
     void Timer1Timer();
     void Button1Click();  // "Cancel"
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void ReadInputs(const TData& rec);
 
     TData* m_data = nullptr;

@@ -13,7 +13,7 @@ class TStatusLine;
 
 class TForm9 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm9(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
@@ -24,10 +24,10 @@ public:
     // Bit n is set exactly when the box DOUTn is ticked.
     uint8_t OutputByte() const;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     TData* m_data = nullptr;
     uint8_t m_moduleAddress = 0;  // taken from the record when shown
     std::array<QCheckBox*, 8> m_dout{};

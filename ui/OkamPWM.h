@@ -13,7 +13,7 @@ class TStatusLine;
 
 class TForm3 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm3(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
@@ -21,10 +21,10 @@ public:
     void Button1Click();  // "Zápis"
     void Button2Click();  // "Cancel"
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     TData* m_data = nullptr;
     // Taken from the record when the dialog is shown; the write goes here
     // even if the record changes meanwhile.

@@ -19,7 +19,7 @@ class TStatusLine;
 // fires once rather than catching up.
 class TForm15 : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kPollInterval = 500;  // ms
 
     explicit TForm15(QWidget* owner = nullptr);
@@ -30,10 +30,10 @@ public:
     void Button1Click();  // "Vynulovat"
     void Button2Click();  // "Cancel"
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void ReadRegister(const TData& rec);
     void ClearRegister(const TData& rec);
 

@@ -6,8 +6,8 @@
 #include <QTimer>
 #include <array>
 #include <chrono>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@ inline constexpr const char* kTimeoutText = "Časový limit";
 inline constexpr uint32_t kTimeoutCode = 5;
 
 class LiveTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Rec().Reset();
         Rec().errorTexts[0] = kOkText;
@@ -93,8 +93,8 @@ namespace livetest {
 // `slow`, until `pollsAfter` more polls have started. Returns how many of
 // those started within half an interval after the slow one ended: a timer
 // that catches up on the ticks it missed starts several there at once.
-inline int PollsRightAfterASlowOne(QWidget& form, std::chrono::milliseconds slow, std::chrono::milliseconds interval,
-                                   std::size_t pollsAfter) {
+inline int PollsRightAfterASlowOne(QWidget& form, std::chrono::milliseconds slow,
+                                   std::chrono::milliseconds interval, std::size_t pollsAfter) {
     using Clock = std::chrono::steady_clock;
     std::vector<Clock::time_point> starts;
     Clock::time_point slowEnd{};

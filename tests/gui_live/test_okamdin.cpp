@@ -16,14 +16,15 @@ TEST(BitTextTest, EachBitOfAByte) {
         unsigned bit;
         const char* text;
     };
-    for (const Case& c : {Case{0, 0, "0"}, Case{1, 0, "1"}, Case{1, 1, "0"}, Case{0x80, 7, "1"}, Case{0x80, 6, "0"},
-                          Case{0x7F, 7, "0"}, Case{0xFF, 8, "0"}, Case{0xFF, 31, "0"}, Case{0x10, 4, "1"}}) {
+    for (const Case& c :
+         {Case{0, 0, "0"}, Case{1, 0, "1"}, Case{1, 1, "0"}, Case{0x80, 7, "1"}, Case{0x80, 6, "0"},
+          Case{0x7F, 7, "0"}, Case{0xFF, 8, "0"}, Case{0xFF, 31, "0"}, Case{0x10, 4, "1"}}) {
         EXPECT_STREQ(BitText(c.byte, c.bit), c.text) << int{c.byte} << " bit " << c.bit;
     }
 }
 
 class DinTest : public LiveTest {
-protected:
+  protected:
     // Ticks are called by hand here; the dialog's own timer must not add
     // polls of its own.
     void OpenWithoutTimer() {

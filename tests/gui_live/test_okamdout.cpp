@@ -10,10 +10,12 @@ using namespace livetest;
 
 namespace {
 
-QCheckBox* Box(const QWidget* form, int n) { return Child<QCheckBox>(form, ("DOUT" + std::to_string(n)).c_str()); }
+QCheckBox* Box(const QWidget* form, int n) {
+    return Child<QCheckBox>(form, ("DOUT" + std::to_string(n)).c_str());
+}
 
 class DoutTest : public LiveTest {
-protected:
+  protected:
     void Open() {
         m_form.SetData(&m_rec);
         m_form.show();
@@ -51,8 +53,8 @@ TEST_F(DoutTest, LayoutTextsAndFocus) {
     EXPECT_LT(write->geometry().right(), cancel->x());
     EXPECT_GT(write->y(), Box(&m_form, 7)->geometry().bottom());
     EXPECT_EQ(StatusOf(&m_form), "");
-    EXPECT_EQ(TabOrder(&m_form), (std::vector<std::string>{"DOUT0", "DOUT1", "DOUT2", "DOUT3", "DOUT4", "DOUT5",
-                                                           "DOUT6", "DOUT7", "Button1", "Button2"}));
+    EXPECT_EQ(TabOrder(&m_form), (std::vector<std::string>{"DOUT0", "DOUT1", "DOUT2", "DOUT3", "DOUT4",
+                                                           "DOUT5", "DOUT6", "DOUT7", "Button1", "Button2"}));
     ExpectAllInside(&m_form);
 }
 
@@ -77,8 +79,8 @@ TEST_P(DoutByteTest, SendsTheOutputByteAndKeepsTheBoxes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxes, DoutByteTest,
-                         ::testing::Values(ByteCase{{}, 0}, ByteCase{{0}, 1}, ByteCase{{1}, 2}, ByteCase{{0, 7}, 129},
-                                           ByteCase{{3, 5}, 40}, ByteCase{{7}, 128},
+                         ::testing::Values(ByteCase{{}, 0}, ByteCase{{0}, 1}, ByteCase{{1}, 2},
+                                           ByteCase{{0, 7}, 129}, ByteCase{{3, 5}, 40}, ByteCase{{7}, 128},
                                            ByteCase{{0, 1, 2, 3, 4, 5, 6, 7}, 255}));
 
 TEST_F(DoutTest, WithoutAConnectionNothingIsSent) {

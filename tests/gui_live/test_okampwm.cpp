@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kBadValue = " Chyba zadané hodnoty (0-65535).";
 
 class PwmTest : public LiveTest {
-protected:
+  protected:
     void Open() {
         m_form.SetData(&m_rec);
         m_form.show();
@@ -55,10 +55,11 @@ TEST_P(PwmWriteTest, SendsLowAndHighByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, PwmWriteTest,
-                         ::testing::Values(WriteCase{"0", 0, 0}, WriteCase{"1000", 232, 3}, WriteCase{"256", 0, 1},
-                                           WriteCase{"255", 255, 0}, WriteCase{"65535", 255, 255},
-                                           WriteCase{"$FFFF", 255, 255}, WriteCase{"0x100", 0, 1},
-                                           WriteCase{"  +513", 1, 2}, WriteCase{"-0", 0, 0}));
+                         ::testing::Values(WriteCase{"0", 0, 0}, WriteCase{"1000", 232, 3},
+                                           WriteCase{"256", 0, 1}, WriteCase{"255", 255, 0},
+                                           WriteCase{"65535", 255, 255}, WriteCase{"$FFFF", 255, 255},
+                                           WriteCase{"0x100", 0, 1}, WriteCase{"  +513", 1, 2},
+                                           WriteCase{"-0", 0, 0}));
 
 class PwmRejectTest : public PwmTest, public ::testing::WithParamInterface<const char*> {};
 

@@ -17,7 +17,7 @@ Columns Shown(const QWidget* form) {
 }
 
 class StatRegTest : public LiveTest {
-protected:
+  protected:
     void OpenWithoutTimer() {
         Child<QTimer>(&m_form, "Timer1")->stop();
         m_form.SetData(&m_rec);
@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RegisterCase{{0, 0, 0, 128}, {"00000000", "00000000", "00000000", "00000001"}},
                       RegisterCase{{0, 1, 0, 0}, {"00000000", "10000000", "00000000", "00000000"}},
                       RegisterCase{{0, 0, 0x0C, 0}, {"00000000", "00000000", "00110000", "00000000"}},
-                      RegisterCase{{0x81, 0x42, 0x24, 0x18}, {"10000001", "01000010", "00100100", "00011000"}},
+                      RegisterCase{{0x81, 0x42, 0x24, 0x18},
+                                   {"10000001", "01000010", "00100100", "00011000"}},
                       RegisterCase{{255, 255, 255, 255}, {"11111111", "11111111", "11111111", "11111111"}}));
 
 TEST_F(StatRegTest, TheFnBitLightsTheFnRow) {

@@ -42,14 +42,15 @@ std::string Bits(const QWidget* dialog, const std::string& prefix) {
 }
 
 class LiveE2ETest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dir[] = "/tmp/rq905-live-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         m_dir = dir;
         m_sim = std::make_unique<simharness::SimProcess>(
-            RQ905_SIM_EXECUTABLE, std::vector<std::string>{"--udp", "0", "--fresh", "--quiet", "--state",
-                                                           m_dir + "/sim.state", "--address", std::to_string(kAddress)});
+            RQ905_SIM_EXECUTABLE,
+            std::vector<std::string>{"--udp", "0", "--fresh", "--quiet", "--state", m_dir + "/sim.state",
+                                     "--address", std::to_string(kAddress)});
         ASSERT_TRUE(m_sim->Ready());
 
         SetDefaults(&m_rec);
@@ -125,10 +126,12 @@ TEST_F(LiveE2ETest, TheMonitorFollowsTheInputs) {
     TForm11 form;
     form.SetData(&m_rec);
     form.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "10100101"; }, kWaitMs)) << Bits(&form, "Value");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "10100101"; }, kWaitMs))
+        << Bits(&form, "Value");
     EXPECT_EQ(StatusOf(&form), OkText());
     ASSERT_EQ(m_sim->Command("inputs 0x0E"), "ok");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "01110000"; }, kWaitMs)) << Bits(&form, "Value");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Bits(&form, "Value") == "01110000"; }, kWaitMs))
+        << Bits(&form, "Value");
 }
 
 TEST_F(LiveE2ETest, ASilentModuleLeavesTheLastReadingAndPollingResumes) {
@@ -168,7 +171,8 @@ TEST_F(LiveE2ETest, StatusBitsAreShownAndCleared) {
     EXPECT_NE(Module().find("status 0x00000000"), std::string::npos) << Module();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return Bits(&form, "D1Value") + Bits(&form, "D2Value") + Bits(&form, "D3Value") + Bits(&form, "D4Value") ==
+            return Bits(&form, "D1Value") + Bits(&form, "D2Value") + Bits(&form, "D3Value") +
+                       Bits(&form, "D4Value") ==
                    std::string(32, '0');
         },
         kWaitMs));
