@@ -7,7 +7,8 @@ TModuleLink LinkOf(const TData& data) { return TModuleLink{data.Kind, data.Handl
 uint8_t ReadRegister(const TModuleLink& link, uint8_t reg, uint8_t& value, uint8_t echo) {
     uint8_t d0 = 0, d1 = reg, d2 = reg, d3 = echo, d4 = echo, status = 0;
     TCellBlock reply{};
-    ModuleTransaction(link.kind, link.handle, link.address, kCmdReadRegister, 0, d0, d1, d2, d3, d4, status, reply);
+    ModuleTransaction(link.kind, link.handle, link.address, kCmdReadRegister, 0, d0, d1, d2, d3, d4, status,
+                      reply);
     if (status == 0) value = d3;
     return status;
 }
@@ -15,7 +16,8 @@ uint8_t ReadRegister(const TModuleLink& link, uint8_t reg, uint8_t& value, uint8
 uint8_t WriteRegister(const TModuleLink& link, uint8_t reg, uint8_t value) {
     uint8_t d0 = 0, d1 = reg, d2 = reg, d3 = value, d4 = value, status = 0;
     TCellBlock reply{};
-    ModuleTransaction(link.kind, link.handle, link.address, kCmdWriteRegister, 0, d0, d1, d2, d3, d4, status, reply);
+    ModuleTransaction(link.kind, link.handle, link.address, kCmdWriteRegister, 0, d0, d1, d2, d3, d4, status,
+                      reply);
     return status;
 }
 
@@ -47,7 +49,9 @@ void StoreDoutInitial(TModuleConfig& c, const TRegisterValues& v) { c.DoutInitia
 uint8_t DinNegationOf(const TModuleConfig& c) { return c.DinNegation[0]; }
 void StoreDinNegation(TModuleConfig& c, const TRegisterValues& v) { c.DinNegation[0] = v[kRegDinNegation]; }
 uint8_t DoutNegationOf(const TModuleConfig& c) { return c.DoutNegation[0]; }
-void StoreDoutNegation(TModuleConfig& c, const TRegisterValues& v) { c.DoutNegation[0] = v[kRegDoutNegation]; }
+void StoreDoutNegation(TModuleConfig& c, const TRegisterValues& v) {
+    c.DoutNegation[0] = v[kRegDoutNegation];
+}
 
 uint8_t PwmLowOf(const TModuleConfig& c) { return static_cast<uint8_t>(c.PwmInitial % 256); }
 uint8_t PwmHighOf(const TModuleConfig& c) { return static_cast<uint8_t>(c.PwmInitial / 256); }
@@ -122,8 +126,8 @@ TSequenceOutcome ReadConfig(const TData& data, const TRegisterSequence& sequence
     return {};
 }
 
-TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequence, const TModuleConfig& config,
-                             const TSequenceHooks& hooks) {
+TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequence,
+                             const TModuleConfig& config, const TSequenceHooks& hooks) {
     if (!IsConnected(data)) return {TSequenceResult::NotConnected, 0, 0};
     Show(hooks, ProgressText(kWriteProgressText, 0));
     const TModuleLink link = LinkOf(data);
@@ -135,7 +139,8 @@ TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequenc
     const std::size_t total = sequence.fields.size() * 2;
     for (std::size_t i = 0; i < sequence.fields.size(); ++i) {
         const TRegisterField& field = sequence.fields[i];
-        const TWriteOutcome outcome = WriteAndVerify(link, field.reg, field.value(values), sequence.readBack, between);
+        const TWriteOutcome outcome =
+            WriteAndVerify(link, field.reg, field.value(values), sequence.readBack, between);
         if (outcome.code != 0) {
             Show(hooks, " " + outcome.text);
             if (outcome.mismatch) return {TSequenceResult::Mismatch, 0, field.reg};

@@ -42,8 +42,8 @@ uint8_t WriteRegister(const TModuleLink& link, uint8_t reg, uint8_t value);
 inline constexpr uint8_t kWriteMismatch = 9;
 inline constexpr const char* kMismatchText = "Chyba zápisu dat.";
 struct TWriteOutcome {
-    uint8_t code = 0;  // 0, the failing Status, or kWriteMismatch
-    std::string text;  // empty on success
+    uint8_t code = 0;       // 0, the failing Status, or kWriteMismatch
+    std::string text;       // empty on success
     bool mismatch = false;  // a library may use 9 as a Status of its own
 };
 
@@ -70,9 +70,9 @@ struct TRegisterField {
 
 // Where a sequence lets pending events run and pauses.
 enum class TPauses : uint8_t {
-    None,           // back to back
-    Between,        // between two transactions, not after the last one
-    AfterEach,      // after every successful transaction, the last one too
+    None,       // back to back
+    Between,    // between two transactions, not after the last one
+    AfterEach,  // after every successful transaction, the last one too
 };
 
 struct TRegisterSequence {
@@ -110,5 +110,5 @@ TSequenceOutcome ReadConfig(const TData& data, const TRegisterSequence& sequence
                             const TSequenceHooks& hooks);
 // config -> module, each register verified. A failure ends the sequence;
 // registers before it stay written.
-TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequence, const TModuleConfig& config,
-                             const TSequenceHooks& hooks);
+TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequence,
+                             const TModuleConfig& config, const TSequenceHooks& hooks);

@@ -25,7 +25,8 @@ void MakeLabel(QWidget* parent, const char* name, const char* caption, int contr
 }  // namespace
 
 TForm12::TForm12(QWidget* owner)
-    : TSettingsDialog(owner, kAddressSpeedRegisters, "Form12", "Nastavení komunikační adresy a rychlosti", 393, 200) {
+    : TSettingsDialog(owner, kAddressSpeedRegisters, "Form12", "Nastavení komunikační adresy a rychlosti",
+                      393, 200) {
     MakeLabel(this, "Label1", "Adresa modulu  (0-255)", 32);
     m_edit1 = new QLineEdit(this);
     m_edit1->setObjectName("Edit1");

@@ -10,13 +10,13 @@ class QLineEdit;
 
 class TForm12 : public TSettingsDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm12(QWidget* owner = nullptr);
 
     void PrectiOkno(TModuleConfig& config) override;
     void ZapisOkno(const TModuleConfig& config) override;
 
-private:
+  private:
     QLineEdit* m_edit1;      // bus address
     QComboBox* m_comboBox1;  // line speed
 };

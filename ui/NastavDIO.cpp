@@ -44,7 +44,8 @@ void ShowBits(const std::array<QCheckBox*, 8>& boxes, uint8_t bits) {
 }  // namespace
 
 TForm14::TForm14(QWidget* owner)
-    : TSettingsDialog(owner, kDigitalIoRegisters, "Form14", "Nastavení digitálních vstupů/výstupů", 451, 273) {
+    : TSettingsDialog(owner, kDigitalIoRegisters, "Form14", "Nastavení digitálních vstupů/výstupů", 451,
+                      273) {
     m_dinNegation = MakeGroup(this, "GroupBox1", " Negace DIN ", 16, 1, "DIN");
     m_doutNegation = MakeGroup(this, "GroupBox2", "Negace DOUT ", 161, 33, "DOUT");
     m_doutInitial = MakeGroup(this, "GroupBox3", " Počáteční stav DOUT ", 306, 65, "DOUT");

@@ -10,15 +10,15 @@ class QCheckBox;
 
 class TForm14 : public TSettingsDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm14(QWidget* owner = nullptr);
 
     void PrectiOkno(TModuleConfig& config) override;
     void ZapisOkno(const TModuleConfig& config) override;
 
-private:
+  private:
     using TBoxes = std::array<QCheckBox*, 8>;  // box n shows bit n
-    TBoxes m_dinNegation{};   // CheckBox1..8
-    TBoxes m_doutNegation{};  // CheckBox33..40
-    TBoxes m_doutInitial{};   // CheckBox65..72
+    TBoxes m_dinNegation{};                    // CheckBox1..8
+    TBoxes m_doutNegation{};                   // CheckBox33..40
+    TBoxes m_doutInitial{};                    // CheckBox65..72
 };

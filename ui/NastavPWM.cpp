@@ -31,8 +31,8 @@ TForm4::TForm4(QWidget* owner) : TSettingsDialog(owner, kPwmRegisters, "Form4", 
     periodGroup->setObjectName("GroupBox1");
     periodGroup->setGeometry(16, 8, 161, 192);
     for (std::size_t code = 0; code < m_period.size(); ++code) {
-        m_period[code] =
-            MakeRadio(periodGroup, static_cast<int>(code) + 1, kPeriodCaptions[code], 26 + static_cast<int>(code) * 23);
+        m_period[code] = MakeRadio(periodGroup, static_cast<int>(code) + 1, kPeriodCaptions[code],
+                                   26 + static_cast<int>(code) * 23);
     }
 
     auto* negationGroup = new QGroupBox(ToQt(" Negace výstupu "), this);
@@ -58,7 +58,7 @@ TForm4::TForm4(QWidget* owner) : TSettingsDialog(owner, kPwmRegisters, "Form4", 
     };
     for (QRadioButton* radio : m_period) chain(radio);
     for (QWidget* w : std::initializer_list<QWidget*>{m_edit1, m_button1, m_button2, m_button3, m_button4,
-                                                       m_radioButton8, m_radioButton9}) {
+                                                      m_radioButton8, m_radioButton9}) {
         chain(w);
     }
     m_period[0]->setFocus();

@@ -11,13 +11,13 @@ class QRadioButton;
 
 class TForm4 : public TSettingsDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm4(QWidget* owner = nullptr);
 
     void PrectiOkno(TModuleConfig& config) override;
     void ZapisOkno(const TModuleConfig& config) override;
 
-private:
+  private:
     std::array<QRadioButton*, 7> m_period{};  // RadioButton1..7: period code 0..6
     QRadioButton* m_radioButton8;             // negation off
     QRadioButton* m_radioButton9;             // negation on

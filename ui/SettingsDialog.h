@@ -15,7 +15,7 @@ class TStatusLine;
 
 class TSettingsDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     void SetData(TData* record) { m_data = record; }
 
     // module -> record
@@ -36,7 +36,7 @@ public:
     std::string StatusText() const;
     const TModuleConfig& Copy() const { return m_config; }
 
-protected:
+  protected:
     TSettingsDialog(QWidget* owner, const TRegisterSequence& sequence, const char* name, const char* caption,
                     int clientWidth, int clientHeight);
 
@@ -50,7 +50,7 @@ protected:
     QPushButton* m_button3;
     QPushButton* m_button4;
 
-private:
+  private:
     TSequenceHooks Hooks();
 
     const TRegisterSequence& m_sequence;

@@ -17,7 +17,7 @@
 namespace settingstest {
 
 class SettingsDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Rec().Reset();
         guitest::Connect(m_data, 7);

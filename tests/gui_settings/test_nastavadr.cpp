@@ -16,7 +16,7 @@ namespace {
 using Request = std::array<uint32_t, 8>;
 
 class AddressDialogTest : public SettingsDialogTest {
-protected:
+  protected:
     QLineEdit* Edit(const QWidget* d) { return Child<QLineEdit>(d, "Edit1"); }
     QComboBox* Speeds(const QWidget* d) { return Child<QComboBox>(d, "ComboBox1"); }
 };
@@ -40,7 +40,8 @@ TEST_F(AddressDialogTest, ControlsCaptionsAndTabOrder) {
     EXPECT_GT(speeds->x(), Child<QLabel>(&dialog, "Label2")->geometry().right());
 
     std::vector<QWidget*> order = {Edit(&dialog), speeds};
-    for (const char* name : {"Button1", "Button2", "Button3", "Button4"}) order.push_back(Child<QWidget>(&dialog, name));
+    for (const char* name : {"Button1", "Button2", "Button3", "Button4"})
+        order.push_back(Child<QWidget>(&dialog, name));
     for (std::size_t i = 0; i + 1 < order.size(); ++i) {
         QWidget* next = order[i]->nextInFocusChain();
         while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
@@ -65,7 +66,8 @@ TEST_F(AddressDialogTest, ReadShowsProgressAndTheModulesValues) {
     m_module.registers = {{63, 42}, {62, 8}};
     auto dialog = Open<TForm12>();
     Click(dialog.get(), "Button2");
-    EXPECT_EQ(Rec().SentRequests(), (std::vector<Request>{{7, 102, 0, 0, 63, 63, 0, 0}, {7, 102, 0, 0, 62, 62, 0, 0}}));
+    EXPECT_EQ(Rec().SentRequests(),
+              (std::vector<Request>{{7, 102, 0, 0, 63, 63, 0, 0}, {7, 102, 0, 0, 62, 62, 0, 0}}));
     EXPECT_EQ(m_during, (std::vector<std::string>{ReadAt(0), ReadAt(50)}));
     EXPECT_EQ(StatusOf(dialog.get()), kRead);
     EXPECT_EQ(FromQt(Edit(dialog.get())->text()), "42");
@@ -141,9 +143,10 @@ TEST_P(AddressTextTest, ValidatesBeforeAnythingIsSent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, AddressTextTest,
-                         ::testing::Values(AddressCase{"256", -1}, AddressCase{"-1", -1}, AddressCase{"abc", -1},
-                                           AddressCase{"", -1}, AddressCase{"7 ", -1}, AddressCase{"2147483648", -1},
-                                           AddressCase{"255", 255}, AddressCase{" 7", 7}, AddressCase{"$FF", 255},
+                         ::testing::Values(AddressCase{"256", -1}, AddressCase{"-1", -1},
+                                           AddressCase{"abc", -1}, AddressCase{"", -1}, AddressCase{"7 ", -1},
+                                           AddressCase{"2147483648", -1}, AddressCase{"255", 255},
+                                           AddressCase{" 7", 7}, AddressCase{"$FF", 255},
                                            AddressCase{"0x0a", 10}, AddressCase{"+0", 0}));
 
 TEST_F(AddressDialogTest, WriteGoesToTheConnectionsAddressWithReadBacks) {
@@ -152,11 +155,10 @@ TEST_F(AddressDialogTest, WriteGoesToTheConnectionsAddressWithReadBacks) {
     Speeds(dialog.get())->setCurrentIndex(5);
     m_data.ModuleAddress = 12;
     Click(dialog.get(), "Button1");
-    EXPECT_EQ(Rec().SentRequests(),
-              (std::vector<Request>{{12, 103, 0, 0, 63, 63, 7, 7},
-                                    {12, 102, 0, 0, 63, 63, 0, 0},
-                                    {12, 103, 0, 0, 62, 62, 5, 5},
-                                    {12, 102, 0, 0, 62, 62, 0, 0}}));
+    EXPECT_EQ(Rec().SentRequests(), (std::vector<Request>{{12, 103, 0, 0, 63, 63, 7, 7},
+                                                          {12, 102, 0, 0, 63, 63, 0, 0},
+                                                          {12, 103, 0, 0, 62, 62, 5, 5},
+                                                          {12, 102, 0, 0, 62, 62, 0, 0}}));
     EXPECT_EQ(m_during, (std::vector<std::string>{WriteAt(0), WriteAt(0), WriteAt(50), WriteAt(50)}));
     EXPECT_EQ(StatusOf(dialog.get()), kWritten);
     EXPECT_EQ(m_data.ModuleAddress, 12);
@@ -175,7 +177,8 @@ struct WriteFailure {
 };
 void PrintTo(const WriteFailure& c, std::ostream* os) { *os << c.name; }
 
-class AddressWriteFailureTest : public AddressDialogTest, public ::testing::WithParamInterface<WriteFailure> {};
+class AddressWriteFailureTest : public AddressDialogTest,
+                                public ::testing::WithParamInterface<WriteFailure> {};
 
 TEST_P(AddressWriteFailureTest, EndsTheSequence) {
     m_module.registers = {{63, 1}, {62, 4}};

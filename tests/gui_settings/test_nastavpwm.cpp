@@ -63,7 +63,8 @@ TEST_F(PwmDialogTest, ControlsCaptionsAndTabOrder) {
     std::vector<QWidget*> order;
     for (int n = 1; n <= 7; ++n) order.push_back(Radio(&dialog, n));
     order.push_back(Edit(&dialog));
-    for (const char* name : {"Button1", "Button2", "Button3", "Button4"}) order.push_back(Child<QWidget>(&dialog, name));
+    for (const char* name : {"Button1", "Button2", "Button3", "Button4"})
+        order.push_back(Child<QWidget>(&dialog, name));
     order.push_back(Radio(&dialog, 8));
     order.push_back(Radio(&dialog, 9));
     for (std::size_t i = 0; i + 1 < order.size(); ++i) {
@@ -97,10 +98,10 @@ TEST_P(PwmInitialTest, WritesBothBytesWithEchoingReadBacks) {
     Edit(dialog.get())->setText(GetParam().text);
     Click(dialog.get(), "Button1");
     const unsigned low = GetParam().low, high = GetParam().high;
-    EXPECT_EQ(m_sent, (std::vector<std::string>{Write(35, low), Read(35, low), Write(36, high), Read(36, high),
-                                                Write(37, 0), Read(37, 0)}));
-    EXPECT_EQ(m_during, (std::vector<std::string>{WriteAt(0), WriteAt(0), WriteAt(33), WriteAt(33), WriteAt(66),
-                                                  WriteAt(66)}));
+    EXPECT_EQ(m_sent, (std::vector<std::string>{Write(35, low), Read(35, low), Write(36, high),
+                                                Read(36, high), Write(37, 0), Read(37, 0)}));
+    EXPECT_EQ(m_during, (std::vector<std::string>{WriteAt(0), WriteAt(0), WriteAt(33), WriteAt(33),
+                                                  WriteAt(66), WriteAt(66)}));
     for (const auto& request : Rec().SentRequests()) EXPECT_EQ(request[0], 7u);
     EXPECT_EQ(StatusOf(dialog.get()), kWritten);
 }
@@ -202,16 +203,6 @@ TEST_F(PwmDialogTest, MismatchAtTheLowByteStopsEverything) {
     Click(dialog.get(), "Button1");
     EXPECT_EQ(StatusOf(dialog.get()), kMismatch);
     EXPECT_EQ(m_sent, (std::vector<std::string>{Write(35, 44), Read(35, 44)}));
-}
-
-TEST_F(PwmDialogTest, WriteFailureShowsTheLibrarysText) {
-    m_module.failAt = 2;
-    m_module.failStatus = 3;
-    Rec().errorTexts[3] = "časový limit";
-    auto dialog = Open<TForm4>();
-    Click(dialog.get(), "Button1");
-    EXPECT_EQ(StatusOf(dialog.get()), " časový limit");
-    EXPECT_EQ(m_sent.size(), 3u);
 }
 
 TEST_F(PwmDialogTest, NoEventsRunDuringASequence) {

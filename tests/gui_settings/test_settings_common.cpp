@@ -49,7 +49,7 @@ TModuleConfig Distinct() {
 }
 
 class CommonTest : public SettingsDialogTest, public ::testing::WithParamInterface<DialogCase> {
-protected:
+  protected:
     std::unique_ptr<TSettingsDialog> OpenParam(TData* record) {
         auto dialog = GetParam().make();
         dialog->SetData(record);
@@ -147,6 +147,16 @@ TEST_P(CommonTest, OkPassesTheOtherDialogsFieldsThrough) {
     Click(dialog.get(), "Button3");
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(m_data.ModuleConfig, GetParam().okOf(Distinct()));
+}
+
+TEST_P(CommonTest, OkWithAConnectionStoresWithoutTalkingToTheModule) {
+    auto dialog = OpenParam(&m_data);
+    dialog->ZapisOkno(Distinct());
+    Click(dialog.get(), "Button3");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(m_sent.empty());
+    EXPECT_NE(m_data.ModuleConfig, TModuleConfig{});
+    EXPECT_EQ(dialog->Copy(), m_data.ModuleConfig);
 }
 
 TEST_P(CommonTest, CancelAndTheCloseBoxStoreNothing) {

@@ -43,7 +43,7 @@ const std::string kWritten = " Konfigurace zapsána.";
 const std::string kRead = " Konfigurace přečtena.";
 
 class SettingsE2ETest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dir[] = "/tmp/rq905-settings-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
@@ -108,7 +108,8 @@ protected:
             if (word != "module") continue;
             while (words >> word) {
                 const auto eq = word.find('=');
-                if (eq != std::string::npos) regs[std::stoi(word.substr(0, eq))] = std::stoi(word.substr(eq + 1));
+                if (eq != std::string::npos)
+                    regs[std::stoi(word.substr(0, eq))] = std::stoi(word.substr(eq + 1));
             }
         }
         return regs;
@@ -163,7 +164,8 @@ TEST_F(SettingsE2ETest, DigitalIoRegistersPersist) {
         auto dialog = Open<TForm14>();
         for (const auto& [first, bits] : ticks) {
             for (int n = 0; n < 8; ++n) {
-                Child<QCheckBox>(dialog.get(), "CheckBox" + std::to_string(first + n))->setChecked(((bits >> n) & 1u) != 0);
+                Child<QCheckBox>(dialog.get(), "CheckBox" + std::to_string(first + n))
+                    ->setChecked(((bits >> n) & 1u) != 0);
             }
         }
         Click(dialog.get(), "Button1");
