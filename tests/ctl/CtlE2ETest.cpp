@@ -24,7 +24,7 @@ using Args = std::vector<std::string>;
 using Registers = std::map<int, int>;
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "rq905-ctl-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
@@ -35,7 +35,7 @@ public:
     }
     std::string Path(const std::string& name) const { return m_path + "/" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 
@@ -68,7 +68,7 @@ std::string DriverText(const char* prefix, uint32_t code) {
 // Tests that read the state file leave out --quiet: the simulator saves
 // register writes only on its reporting path.
 class Sim {
-public:
+  public:
     explicit Sim(Args extra, const std::string& state = "") {
         Args args{"--state", m_dir.Path("state"), "--pty", "--udp", "0"};
         if (state.empty()) {
@@ -98,7 +98,7 @@ public:
         return regs;
     }
 
-private:
+  private:
     TempDir m_dir;
     std::unique_ptr<simharness::SimProcess> m_process;
 };
@@ -119,7 +119,7 @@ const Transport kTransports[] = {
 };
 
 class CtlCommand : public testing::TestWithParam<Transport> {
-protected:
+  protected:
     // rq905ctl aimed at the simulator's module at address (none: -1),
     // through the transport of the test.
     TRun Ctl(Sim& sim, int address, Args command) {
@@ -146,27 +146,29 @@ TEST_P(CtlCommand, IdentifyNamesTheModule) {
 
     const TRun json = Ctl(sim, 6, {"identify", "--json"});
     EXPECT_EQ(json.exit, 0) << json.err;
-    EXPECT_EQ(Text(json.out), std::string(R"({"address":6,"name":"TESTMOD1","version":"2.07","ident":"TESTMOD1 v.2.07",)") +
-                                  "\"kind\":" + std::to_string(GetParam().kind) + ",\"interface\":\"" +
-                                  GetParam().interfaceText + "\",\"speed\":9600}\n");
+    EXPECT_EQ(Text(json.out),
+              std::string(R"({"address":6,"name":"TESTMOD1","version":"2.07","ident":"TESTMOD1 v.2.07",)") +
+                  "\"kind\":" + std::to_string(GetParam().kind) + ",\"interface\":\"" +
+                  GetParam().interfaceText + "\",\"speed\":9600}\n");
 
     const TRun text = Ctl(sim, 6, {"identify"});
     EXPECT_EQ(text.exit, 0);
-    EXPECT_EQ(Text(text.out), std::string("Modul TESTMOD1 v.2.07, adresa 6, ") + GetParam().interfaceText +
-                                  ", 9600 Bd\n");
+    EXPECT_EQ(Text(text.out),
+              std::string("Modul TESTMOD1 v.2.07, adresa 6, ") + GetParam().interfaceText + ", 9600 Bd\n");
     EXPECT_TRUE(text.err.empty()) << text.err;
 }
 
 TEST_P(CtlCommand, ConfigWriteStoresEveryValueAndReadDecodesIt) {
     Sim sim({});
     const TRun write = Ctl(sim, 1,
-                           {"config", "write", "--bus-address", "9", "--line-speed", "38400", "--din-negation", "0x81",
-                            "--dout-negation", "0x3C", "--dout-initial", "5", "--pwm-initial", "513", "--pwm-period",
-                            "65535", "--pwm-negation", "on"});
+                           {"config", "write", "--bus-address", "9", "--line-speed", "38400",
+                            "--din-negation", "0x81", "--dout-negation", "0x3C", "--dout-initial", "5",
+                            "--pwm-initial", "513", "--pwm-period", "65535", "--pwm-negation", "on"});
     ASSERT_EQ(write.exit, 0) << write.err;
     EXPECT_EQ(Text(write.out), "Konfigurace zapsána (registry 63, 62, 32, 33, 34, 35, 36, 37).\n");
-    EXPECT_EQ(sim.Stored(),
-              (Registers{{32, 5}, {33, 0x81}, {34, 0x3C}, {35, 1}, {36, 2}, {37, 6 + 128}, {62, 6}, {63, 9}}));
+    EXPECT_EQ(
+        sim.Stored(),
+        (Registers{{32, 5}, {33, 0x81}, {34, 0x3C}, {35, 1}, {36, 2}, {37, 6 + 128}, {62, 6}, {63, 9}}));
 
     // The new address takes effect at the next start: still address 1.
     const TRun read = Ctl(sim, 1, {"config", "read", "--json"});
@@ -179,25 +181,28 @@ TEST_P(CtlCommand, ConfigWriteStoresEveryValueAndReadDecodesIt) {
 
     const TRun text = Ctl(sim, 1, {"config", "read"});
     ASSERT_EQ(text.exit, 0);
-    for (const char* line : {"Adresa modulu:          9\n", "Komunikační rychlost:   38400 Bd\n",
-                             "Negace DIN:             0x81 (DIN0 DIN7)\n", "Negace DOUT:            0x3C (DOUT2 DOUT3 DOUT4 DOUT5)\n",
-                             "Počáteční stav DOUT:    0x05 (DOUT0 DOUT2)\n", "Perioda PWM:            65,535 s\n",
-                             "Negace výstupu PWM:     zapnuta\n", "Inicializační hodnota PWM: 513\n"}) {
+    for (const char* line :
+         {"Adresa modulu:          9\n", "Komunikační rychlost:   38400 Bd\n",
+          "Negace DIN:             0x81 (DIN0 DIN7)\n",
+          "Negace DOUT:            0x3C (DOUT2 DOUT3 DOUT4 DOUT5)\n",
+          "Počáteční stav DOUT:    0x05 (DOUT0 DOUT2)\n", "Perioda PWM:            65,535 s\n",
+          "Negace výstupu PWM:     zapnuta\n", "Inicializační hodnota PWM: 513\n"}) {
         EXPECT_NE(Text(text.out).find(line), std::string::npos) << line << " in\n" << text.out;
     }
 }
 
 TEST_P(CtlCommand, VerificationFailureNamesTheRegisterAndStops) {
     Sim sim({"--stuck-register", "33"});
-    const Args write{"config",         "write", "--bus-address",  "7",    "--line-speed", "19200",
+    const Args write{"config",         "write", "--bus-address",  "7",    "--line-speed",  "19200",
                      "--dout-initial", "0x0F",  "--din-negation", "0x81", "--pwm-initial", "300"};
     Args json = write;
     json.push_back("--json");
     const TRun run = Ctl(sim, 1, json);
     EXPECT_EQ(run.exit, 1);
-    EXPECT_EQ(Text(run.out),
-              R"({"error":{"code":9,"text":"Chyba zápisu dat.","register":33,"mismatch":true,"written":[63,62]}})"
-              "\n");
+    EXPECT_EQ(
+        Text(run.out),
+        R"({"error":{"code":9,"text":"Chyba zápisu dat.","register":33,"mismatch":true,"written":[63,62]}})"
+        "\n");
     // Before the failure written; from it on untouched (34 is read, not written).
     const Registers stored = sim.Stored();
     EXPECT_EQ(stored.at(63), 7);
@@ -248,8 +253,8 @@ TEST_P(CtlCommand, StatusShowsTheBitsAndClears) {
     EXPECT_EQ(run.exit, 0) << run.err;
     auto flag = [&](int bit) { return ((value >> bit) & 1) ? std::string("true") : std::string("false"); };
     EXPECT_EQ(run.out, "{\"status\":" + std::to_string(value) + ",\"bytes\":[" + std::to_string(value) +
-                           ",0,0,0],\"bits\":{\"FN\":" + flag(1) + ",\"PRF\":" + flag(2) + ",\"PWR\":" + flag(4) +
-                           ",\"RST\":" + flag(5) + ",\"ERR24\":" + flag(6) + "}}\n");
+                           ",0,0,0],\"bits\":{\"FN\":" + flag(1) + ",\"PRF\":" + flag(2) +
+                           ",\"PWR\":" + flag(4) + ",\"RST\":" + flag(5) + ",\"ERR24\":" + flag(6) + "}}\n");
 
     const TRun clear = Ctl(sim, 1, {"status", "--clear", "--json"});
     EXPECT_EQ(clear.exit, 0);
@@ -263,7 +268,8 @@ TEST_P(CtlCommand, ScanFindsExactlyTheSimulatedModules) {
     const TRun json = Ctl(sim, -1, {"scan", "--from", "2", "--to", "9", "--json"});
     EXPECT_EQ(json.exit, 0) << json.err;
     std::vector<int> found;
-    for (auto at = json.out.find("\"address\":"); at != std::string::npos; at = json.out.find("\"address\":", at + 1)) {
+    for (auto at = json.out.find("\"address\":"); at != std::string::npos;
+         at = json.out.find("\"address\":", at + 1)) {
         found.push_back(std::stoi(json.out.substr(at + 10)));
     }
     EXPECT_EQ(found, (std::vector<int>{5, 6, 7})) << json.out;
@@ -291,10 +297,10 @@ TEST_P(CtlCommand, AMissingModuleIsALinkFailureWithTheDriversText) {
 
 TEST_P(CtlCommand, WatchReportsChangesAndEndsCleanlyOnCtrlC) {
     Sim sim({"--quiet", "--inputs", "3"});
-    ctltest::TCtlChild watch(
-        {"din", "--watch", "--settings", kNoSettings, "--address", "1", "--kind", GetParam().udp ? "lan" : "com",
-         "--ip", "127.0.0.1", "--udp-port", std::to_string(sim.Process().UdpPort()), "--com", "1"},
-        {"RQ905_COM1=" + sim.Process().PtyPath()});
+    ctltest::TCtlChild watch({"din", "--watch", "--settings", kNoSettings, "--address", "1", "--kind",
+                              GetParam().udp ? "lan" : "com", "--ip", "127.0.0.1", "--udp-port",
+                              std::to_string(sim.Process().UdpPort()), "--com", "1"},
+                             {"RQ905_COM1=" + sim.Process().PtyPath()});
     ASSERT_TRUE(watch.WaitForLine());
     ASSERT_EQ(sim.Process().Command("inputs 0x80"), "ok");
     ASSERT_TRUE(watch.WaitForLines(2));
@@ -335,8 +341,9 @@ TEST_P(ConfigSubset, KeepsTheValuesNotGiven) {
     Sim sim({}, state);
     ASSERT_TRUE(sim.Process().Ready());
 
-    Args args{"config", "write", "--settings", kNoSettings, "--kind", "lan", "--ip", "127.0.0.1", "--udp-port",
-              std::to_string(sim.Process().UdpPort()), "--address", "1"};
+    Args args{"config",    "write", "--settings", kNoSettings,  "--kind",
+              "lan",       "--ip",  "127.0.0.1",  "--udp-port", std::to_string(sim.Process().UdpPort()),
+              "--address", "1"};
     args.insert(args.end(), GetParam().values.begin(), GetParam().values.end());
     const TRun run = ctltest::RunCtl(args);
     ASSERT_EQ(run.exit, 0) << run.err;
@@ -348,13 +355,14 @@ TEST_P(ConfigSubset, KeepsTheValuesNotGiven) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ctl, ConfigSubset,
-    testing::Values(SubsetCase{"DinNegation", {"--din-negation", "0x81"}, {{33, 0x81}}},
-                    SubsetCase{"DoutPair", {"--dout-initial", "0", "--dout-negation", "255"}, {{32, 0}, {34, 255}}},
-                    SubsetCase{"PwmPeriod", {"--pwm-period", "2"}, {{37, 2 + 128}}},
-                    SubsetCase{"PwmNegation", {"--pwm-negation", "off"}, {{37, 3}}},
-                    SubsetCase{"PwmInitial", {"--pwm-initial", "258"}, {{35, 2}, {36, 1}}},
-                    SubsetCase{"LineSpeed", {"--line-speed", "19200"}, {{62, 5}}},
-                    SubsetCase{"AddressAndDout", {"--bus-address", "9", "--dout-initial", "1"}, {{63, 9}, {32, 1}}}),
+    testing::Values(
+        SubsetCase{"DinNegation", {"--din-negation", "0x81"}, {{33, 0x81}}},
+        SubsetCase{"DoutPair", {"--dout-initial", "0", "--dout-negation", "255"}, {{32, 0}, {34, 255}}},
+        SubsetCase{"PwmPeriod", {"--pwm-period", "2"}, {{37, 2 + 128}}},
+        SubsetCase{"PwmNegation", {"--pwm-negation", "off"}, {{37, 3}}},
+        SubsetCase{"PwmInitial", {"--pwm-initial", "258"}, {{35, 2}, {36, 1}}},
+        SubsetCase{"LineSpeed", {"--line-speed", "19200"}, {{62, 5}}},
+        SubsetCase{"AddressAndDout", {"--bus-address", "9", "--dout-initial", "1"}, {{63, 9}, {32, 1}}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlSettings, TheFileGivesTheConnectionAndIsNeverWritten) {
@@ -365,7 +373,8 @@ TEST(CtlSettings, TheFileGivesTheConnectionAndIsNeverWritten) {
     // that the option has something to override.
     const std::string content =
         "[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=4\r\nRychlost=9600\r\n[RQ-1318]\r\nIP adresa=127.0.0.1\r\n"
-        "UDP port=" + std::to_string(sim.Process().UdpPort()) + "\r\nUDP timeout=0\r\n";
+        "UDP port=" +
+        std::to_string(sim.Process().UdpPort()) + "\r\nUDP timeout=0\r\n";
     WriteFile(ini, content);
 
     const TRun fromFile = ctltest::RunCtl({"identify", "--settings", ini});
@@ -398,13 +407,13 @@ TEST_P(ProcessUsage, ExitsTwoWithoutTouchingTheLink) {
     EXPECT_NE(Text(run.err).find("Nápověda: rq905ctl --help"), std::string::npos) << run.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ctl, ProcessUsage,
-                         testing::Values(ProcessUsageCase{"NoArguments", {}},
-                                         ProcessUsageCase{"UnknownCommand", {"frobnicate"}},
-                                         ProcessUsageCase{"BadAddress", {"identify", "--address", "300"}},
-                                         ProcessUsageCase{"DoutWithoutValue", {"dout"}},
-                                         ProcessUsageCase{"WriteWithoutValues", {"config", "write", "--json"}}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, ProcessUsage,
+    testing::Values(ProcessUsageCase{"NoArguments", {}}, ProcessUsageCase{"UnknownCommand", {"frobnicate"}},
+                    ProcessUsageCase{"BadAddress", {"identify", "--address", "300"}},
+                    ProcessUsageCase{"DoutWithoutValue", {"dout"}},
+                    ProcessUsageCase{"WriteWithoutValues", {"config", "write", "--json"}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlHelp, EveryCommandAnswersHelpAsAProcess) {
     for (const Args& command : std::vector<Args>{{"identify"}, {"config", "write"}, {"scan"}, {"status"}}) {

@@ -47,7 +47,8 @@ TCtlChild::TCtlChild(const std::vector<std::string>& args, const std::vector<std
     for (auto& e : envText) envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    if (::posix_spawn(&m_pid, RQ905_CTL_EXECUTABLE, &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
+    if (::posix_spawn(&m_pid, RQ905_CTL_EXECUTABLE, &actions, nullptr, argv.data(), envp.data()) != 0)
+        m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);

@@ -16,7 +16,7 @@ struct TRun {
 };
 
 class TCtlChild {
-public:
+  public:
     // env: extra NAME=VALUE entries on top of this process's environment.
     TCtlChild(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
     ~TCtlChild();
@@ -30,7 +30,7 @@ public:
     // Reads to the end of both streams and reaps the child.
     TRun Finish();
 
-private:
+  private:
     // One poll round over the open streams; false when both are closed.
     bool Pump();
 

@@ -11,16 +11,16 @@
 namespace {
 
 constexpr uint32_t Bit(TCommand c) { return 1u << static_cast<unsigned>(c); }
-constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigWrite) |
-                                  Bit(TCommand::Dout) | Bit(TCommand::Pwm) | Bit(TCommand::Din) |
-                                  Bit(TCommand::Status) | Bit(TCommand::Scan);
+constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) |
+                                  Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) | Bit(TCommand::Pwm) |
+                                  Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan);
 
 struct TCommandWord {
     const char* name;
     const char* word;
     const char* subWord;  // nullptr: none
     TCommand command;
-    bool takesValue;      // dout and pwm take their value as the next word
+    bool takesValue;  // dout and pwm take their value as the next word
 };
 constexpr std::array kCommandWords{
     TCommandWord{"identify", "identify", nullptr, TCommand::Identify, false},
@@ -147,8 +147,9 @@ const std::array kOptions{
                 }},
     TOptionSpec{"--udp-port", true, kConnected, "0-65535",
                 [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpPort); }},
-    TOptionSpec{"--udp-timeout", true, kConnected, "0-65535 ms",
-                [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpTimeout); }},
+    TOptionSpec{
+        "--udp-timeout", true, kConnected, "0-65535 ms",
+        [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpTimeout); }},
     TOptionSpec{"--address", true, kConnected & ~Bit(TCommand::Scan), "0-255",
                 [](TCtlOptions& o, std::string_view v) { return Byte(v, o.connection.address); }},
     TOptionSpec{"--speed", true, kConnected, "600-115200 Bd",
@@ -274,8 +275,9 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
                     result.ok = true;
                     return result;
                 }
-                return Fail(words.size() > 1 ? "neznámý příkaz config " + Typed(words[1]) + " (read nebo write)"
-                                             : "chybí read nebo write za příkazem config");
+                return Fail(words.size() > 1
+                                ? "neznámý příkaz config " + Typed(words[1]) + " (read nebo write)"
+                                : "chybí read nebo write za příkazem config");
             }
             return Fail("neznámý příkaz " + Typed(words[0]));
         }
@@ -288,8 +290,8 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
                 std::optional<uint16_t> v;
                 const bool isDout = match->command == TCommand::Dout;
                 if (!Number(words[used], 0, isDout ? 255 : 65535, v)) {
-                    return Fail("neplatná hodnota příkazu " + std::string(match->word) + ": " + Typed(words[used]) +
-                                (isDout ? " (0-255)" : " (0-65535)"));
+                    return Fail("neplatná hodnota příkazu " + std::string(match->word) + ": " +
+                                Typed(words[used]) + (isDout ? " (0-255)" : " (0-65535)"));
                 }
                 o.value = *v;
                 ++used;
@@ -305,14 +307,16 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
 
     for (const TGivenOption& g : given) {
         if ((g.spec->commands & Bit(o.command)) == 0) {
-            return Fail("volba " + std::string(g.spec->name) + " nepatří k příkazu " + CommandName(o.command));
+            return Fail("volba " + std::string(g.spec->name) + " nepatří k příkazu " +
+                        CommandName(o.command));
         }
         if (!g.spec->apply(o, g.value)) {
             return Fail("neplatná hodnota volby " + std::string(g.spec->name) + ": " + Typed(g.value) + " (" +
                         g.spec->range + ")");
         }
     }
-    if (o.command == TCommand::ConfigWrite && o.changes.Empty()) return Fail("config write: chybí hodnota k zápisu");
+    if (o.command == TCommand::ConfigWrite && o.changes.Empty())
+        return Fail("config write: chybí hodnota k zápisu");
     if (o.count && !o.watch) return Fail("volba --count patří k --watch");
     if (o.clear && o.watch) return Fail("volby --clear a --watch nelze spojit");
     if (o.scanFrom > o.scanTo) return Fail("rozsah adres: --from je větší než --to");

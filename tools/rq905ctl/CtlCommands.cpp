@@ -40,18 +40,18 @@ TReply Transact(const TData& data, uint8_t command, uint8_t index, uint8_t d1 = 
     r.d[1] = d1;
     r.d[2] = d2;
     TCellBlock reply{};
-    ModuleTransaction(data.Kind, data.Handle, data.ModuleAddress, command, index, r.d[0], r.d[1], r.d[2], r.d[3],
-                      r.d[4], r.status, reply);
+    ModuleTransaction(data.Kind, data.Handle, data.ModuleAddress, command, index, r.d[0], r.d[1], r.d[2],
+                      r.d[3], r.d[4], r.status, reply);
     return r;
 }
 
 class TCommandRun {
-public:
+  public:
     TCommandRun(const TCtlOptions& options, TCtlIo& io) : m_o(options), m_io(io) {}
 
     int Run(const std::string& settingsPath);
 
-private:
+  private:
     // A failure of the module or the link; texts are Windows-1250. context
     // leads the text for a person; JSON carries it in the extra members.
     int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {},
@@ -61,7 +61,8 @@ private:
     int Identify(const TIdent& ident);
     int ConfigRead();
     int ConfigWrite();
-    int SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done, TJsonObject json);
+    int SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done,
+                   TJsonObject json);
     int Din();
     int Status();
     int Scan();
@@ -115,9 +116,15 @@ int TCommandRun::Run(const std::string& settingsPath) {
 
     int exit = kExitOk;
     switch (m_o.command) {
-        case TCommand::Identify: exit = Identify(ident); break;
-        case TCommand::ConfigRead: exit = ConfigRead(); break;
-        case TCommand::ConfigWrite: exit = ConfigWrite(); break;
+        case TCommand::Identify:
+            exit = Identify(ident);
+            break;
+        case TCommand::ConfigRead:
+            exit = ConfigRead();
+            break;
+        case TCommand::ConfigWrite:
+            exit = ConfigWrite();
+            break;
         case TCommand::Dout:
             exit = SetOutputs(kCmdWrite, kIndexDigital, static_cast<uint8_t>(m_o.value), 0, "Data zapsána",
                               TJsonObject().Number("outputs", m_o.value));
@@ -127,10 +134,15 @@ int TCommandRun::Run(const std::string& settingsPath) {
                               static_cast<uint8_t>(m_o.value / 256), "Hodnota zapsána",
                               TJsonObject().Number("pwm", m_o.value));
             break;
-        case TCommand::Din: exit = Din(); break;
-        case TCommand::Status: exit = Status(); break;
+        case TCommand::Din:
+            exit = Din();
+            break;
+        case TCommand::Status:
+            exit = Status();
+            break;
         case TCommand::Scan:
-        case TCommand::None: break;
+        case TCommand::None:
+            break;
     }
     CloseLink(m_data);
     return exit;
@@ -138,8 +150,8 @@ int TCommandRun::Run(const std::string& settingsPath) {
 
 int TCommandRun::Identify(const TIdent& ident) {
     const TInterfaceKind& kind = kInterfaceKinds[m_data.Kind];
-    Result("Modul " + ident.Text() + ", adresa " + IntToStr(m_data.ModuleAddress) + ", " + kind.listText + ", " +
-               IntToStr(m_data.Speed) + " Bd",
+    Result("Modul " + ident.Text() + ", adresa " + IntToStr(m_data.ModuleAddress) + ", " + kind.listText +
+               ", " + IntToStr(m_data.Speed) + " Bd",
            TJsonObject()
                .Number("address", m_data.ModuleAddress)
                .Text("name", ident.name)
@@ -236,8 +248,7 @@ std::string ConfigJson(const TModuleConfig& c) {
 std::string ConfigText(const TModuleConfig& c) {
     const std::string speed = c.SpeedIndex < kSpeedCount ? std::string(kLineSpeeds[c.SpeedIndex].listText)
                                                          : "neplatný index " + IntToStr(c.SpeedIndex);
-    return "Adresa modulu:          " + IntToStr(c.BusAddress) +
-           "\nKomunikační rychlost:   " + speed +
+    return "Adresa modulu:          " + IntToStr(c.BusAddress) + "\nKomunikační rychlost:   " + speed +
            "\nNegace DIN:             " + PinsText(c.DinNegation[0], "DIN") +
            "\nNegace DOUT:            " + PinsText(c.DoutNegation[0], "DOUT") +
            "\nPočáteční stav DOUT:    " + PinsText(c.DoutInitial[0], "DOUT") +
@@ -251,8 +262,10 @@ int TCommandRun::ConfigRead() {
     for (const TGroup& group : kGroups) {
         const TSequenceOutcome outcome = ReadConfig(m_data, *group.sequence, config, Hooks());
         if (outcome.result != TSequenceResult::Done) {
-            return Fail(outcome.status, ResultMessage(m_data.Kind, outcome.status),
-                        [&](TJsonObject& e) { e.Number("register", outcome.reg); }, RegisterContext("Čtení", outcome.reg));
+            return Fail(
+                outcome.status, ResultMessage(m_data.Kind, outcome.status),
+                [&](TJsonObject& e) { e.Number("register", outcome.reg); },
+                RegisterContext("Čtení", outcome.reg));
         }
     }
     Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config)));
@@ -284,7 +297,9 @@ int TCommandRun::ConfigWrite() {
             return Fail(
                 code, text,
                 [&](TJsonObject& e) {
-                    e.Number("register", outcome.reg).Bool("mismatch", mismatch).Raw("written", writtenJson());
+                    e.Number("register", outcome.reg)
+                        .Bool("mismatch", mismatch)
+                        .Raw("written", writtenJson());
                 },
                 RegisterContext("Zápis", outcome.reg));
         }
@@ -366,7 +381,8 @@ int TCommandRun::Status() {
     return Poll(kStatusPeriod, [this](std::string& text, std::string& json) {
         const TReply r = Transact(m_data, kCmdReadStatus, 0);
         if (r.status != 0) return r.status;
-        const uint32_t value = r.d[1] | (uint32_t{r.d[2]} << 8) | (uint32_t{r.d[3]} << 16) | (uint32_t{r.d[4]} << 24);
+        const uint32_t value =
+            r.d[1] | (uint32_t{r.d[2]} << 8) | (uint32_t{r.d[3]} << 16) | (uint32_t{r.d[4]} << 24);
         std::string names;
         TJsonObject bits;
         for (const TStatusBit& b : kStatusBits) {
@@ -374,7 +390,8 @@ int TCommandRun::Status() {
             bits.Bool(b.name, set);
             if (set) names += std::string(" ") + b.name;
         }
-        text = "Status registr " + Hex(value, 8) + ":" + (names.empty() ? std::string(" bez příznaků") : names);
+        text =
+            "Status registr " + Hex(value, 8) + ":" + (names.empty() ? std::string(" bez příznaků") : names);
         json = TJsonObject()
                    .Number("status", value)
                    .Raw("bytes", JsonArray({r.d[1], r.d[2], r.d[3], r.d[4]}))
@@ -409,8 +426,11 @@ int TCommandRun::Scan() {
         } else if (outcome.code != 11 || firstStatus == 0) {
             // Silence at an address is the normal case; anything else is
             // worth telling (a damaged reply, a module that stopped).
-            errors.push_back(
-                TJsonObject().Number("address", address).Number("code", outcome.code).Text("text", outcome.text).Str());
+            errors.push_back(TJsonObject()
+                                 .Number("address", address)
+                                 .Number("code", outcome.code)
+                                 .Text("text", outcome.text)
+                                 .Str());
             if (!m_o.json) WriteLine(m_io.err, "rq905ctl: adresa " + IntToStr(address) + ": " + outcome.text);
         }
     }
@@ -432,15 +452,24 @@ int TCommandRun::Scan() {
 
 const char* RegisterName(unsigned reg) {
     switch (reg) {
-        case kRegDoutInitial: return "počáteční stav DOUT";
-        case kRegDinNegation: return "negace DIN";
-        case kRegDoutNegation: return "negace DOUT";
-        case kRegPwmInitialLow: return "inicializační hodnota PWM, dolní bajt";
-        case kRegPwmInitialHigh: return "inicializační hodnota PWM, horní bajt";
-        case kRegPwmMode: return "perioda a negace PWM";
-        case kRegSpeedIndex: return "komunikační rychlost";
-        case kRegBusAddress: return "adresa modulu";
-        default: return "neznámý registr";
+        case kRegDoutInitial:
+            return "počáteční stav DOUT";
+        case kRegDinNegation:
+            return "negace DIN";
+        case kRegDoutNegation:
+            return "negace DOUT";
+        case kRegPwmInitialLow:
+            return "inicializační hodnota PWM, dolní bajt";
+        case kRegPwmInitialHigh:
+            return "inicializační hodnota PWM, horní bajt";
+        case kRegPwmMode:
+            return "perioda a negace PWM";
+        case kRegSpeedIndex:
+            return "komunikační rychlost";
+        case kRegBusAddress:
+            return "adresa modulu";
+        default:
+            return "neznámý registr";
     }
 }
 

@@ -53,7 +53,8 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode) {
     data.Connected = 1;
     data.Handle = handle;
     const uint8_t speedIndex = IndexFromSpeed(data.Speed);
-    result = InterfaceSetConfig(data.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), mode);
+    result =
+        InterfaceSetConfig(data.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), mode);
     if (result != 0) {
         // The text comes from the library, so it is taken before release.
         TLinkOutcome failed{result, kInitFailedText + ResultMessage(data.Kind, result)};

@@ -105,15 +105,31 @@ constexpr const char* kScanHelp =
 std::string HelpText(TCommand command) {
     const char* head = kGeneralHelp;
     switch (command) {
-        case TCommand::None: head = kGeneralHelp; break;
-        case TCommand::Identify: head = kIdentifyHelp; break;
+        case TCommand::None:
+            head = kGeneralHelp;
+            break;
+        case TCommand::Identify:
+            head = kIdentifyHelp;
+            break;
         case TCommand::ConfigRead:
-        case TCommand::ConfigWrite: head = kConfigHelp; break;
-        case TCommand::Dout: head = kDoutHelp; break;
-        case TCommand::Pwm: head = kPwmHelp; break;
-        case TCommand::Din: head = kDinHelp; break;
-        case TCommand::Status: head = kStatusHelp; break;
-        case TCommand::Scan: head = kScanHelp; break;
+        case TCommand::ConfigWrite:
+            head = kConfigHelp;
+            break;
+        case TCommand::Dout:
+            head = kDoutHelp;
+            break;
+        case TCommand::Pwm:
+            head = kPwmHelp;
+            break;
+        case TCommand::Din:
+            head = kDinHelp;
+            break;
+        case TCommand::Status:
+            head = kStatusHelp;
+            break;
+        case TCommand::Scan:
+            head = kScanHelp;
+            break;
     }
     return std::string(head) + kConnectionHelp;
 }

@@ -25,7 +25,7 @@ std::string JsonString(std::string_view cp1250);
 
 // Builds one JSON object, members in the order added.
 class TJsonObject {
-public:
+  public:
     TJsonObject& Number(std::string_view key, int64_t value);
     TJsonObject& Text(std::string_view key, std::string_view cp1250);
     TJsonObject& Bool(std::string_view key, bool value);
@@ -34,7 +34,7 @@ public:
     TJsonObject& Raw(std::string_view key, std::string_view json);
     std::string Str() const { return m_text + "}"; }
 
-private:
+  private:
     void Key(std::string_view key);
     std::string m_text = "{";
 };
