@@ -339,6 +339,13 @@ private:
     }
 
     void Report(const Module& module, const Changes& changes) {
+        // Stored registers persist whether or not anything is printed.
+        if (changes.registerWritten) {
+            std::string why;
+            if (!SaveState(m_options.statePath, m_bus.StoredState(), &why)) {
+                std::fprintf(stderr, "rq905-sim: %s\n", why.c_str());
+            }
+        }
         if (m_options.quiet) {
             return;
         }
@@ -359,12 +366,6 @@ private:
                         unsigned{module.Stored().Get(number)},
                         number == reg::kBusAddress || number == reg::kSpeedIndex ? ", takes effect at next start"
                                                                                  : "");
-        }
-        if (changes.registerWritten) {
-            std::string why;
-            if (!SaveState(m_options.statePath, m_bus.StoredState(), &why)) {
-                std::fprintf(stderr, "rq905-sim: %s\n", why.c_str());
-            }
         }
         std::fflush(stdout);
     }

@@ -496,6 +496,20 @@ TEST(SimulatorState, NewAddressAndSpeedTakeEffectAtTheNextStart) {
     EXPECT_EQ(com.done(&handle), 0U);
 }
 
+TEST(SimulatorState, QuietSimulatorStillSavesEveryWriteAtOnce) {
+    TempDir dir;
+    const std::string state = dir.Path("state");
+    auto& lib = Library("TRQ1318");
+    std::uint32_t handle = 0;
+    auto sim = StartSim({"--fresh", "--quiet", "--state", state, "--udp", "0"});
+    ASSERT_TRUE(sim->Ready());
+    ASSERT_EQ(Open(kKinds[4], *sim, handle, 50), 0U);
+    ASSERT_TRUE(Transact(lib, handle, 1, 103, 0, {0, 37, 37, 0x85, 0x85}).Ok());
+    // Read while it still runs: nothing may wait for the exit.
+    EXPECT_NE(ReadFile(state).find("37=133"), std::string::npos) << ReadFile(state);
+    EXPECT_EQ(lib.done(&handle), 0U);
+}
+
 TEST(SimulatorState, StuckRegisterDoesNotKeepTheWrite) {
     TempDir dir;
     auto sim = StartSim({"--fresh", "--state", dir.Path("state"), "--udp", "0", "--stuck-register", "35"});
