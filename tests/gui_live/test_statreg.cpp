@@ -97,16 +97,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"10000001", "01000010", "00100100", "00011000"}},
                       RegisterCase{{255, 255, 255, 255}, {"11111111", "11111111", "11111111", "11111111"}}));
 
-TEST_F(StatRegTest, TheFnBitLightsTheFnRow) {
-    OpenWithoutTimer();
-    ReplyWith(2);
-    m_form.Timer1Timer();
-    for (int r = 0; r < 8; ++r) {
-        const bool fn = LabelText(&m_form, "D1Name" + std::to_string(r)) == "FN";
-        EXPECT_EQ(LabelText(&m_form, "D1Value" + std::to_string(r)), fn ? "1" : "0") << r;
-    }
-}
-
 TEST_F(StatRegTest, AReadErrorKeepsTheLastReading) {
     OpenWithoutTimer();
     ReplyWith(1, 2, 4, 8);
