@@ -96,7 +96,8 @@ struct EchoPeer {
                 if (fds[0].revents & POLLIN) {
                     const ssize_t n = ::read(master, buffer.data(), buffer.size());
                     if (n > 0) {
-                        [[maybe_unused]] ssize_t w = ::write(master, buffer.data(), static_cast<std::size_t>(n));
+                        [[maybe_unused]] ssize_t w =
+                            ::write(master, buffer.data(), static_cast<std::size_t>(n));
                     }
                 }
                 if (fds[1].revents & POLLIN) {
@@ -174,7 +175,8 @@ struct Link {
         std::array<std::uint32_t, abi318::kCellCount> reply{};
         std::uint32_t out = 0;
         std::uint32_t status = 0;
-        return lib->send(handle, request.data(), reply.data(), &out, &status) == 0 && status == 0 && reply[0] == 'R';
+        return lib->send(handle, request.data(), reply.data(), &out, &status) == 0 && status == 0 &&
+               reply[0] == 'R';
     }
 };
 
@@ -185,7 +187,7 @@ bool OpenLinks(simharness::SimProcess& sim, simharness::DriverLib& com, simharne
     udp.lib = &lan;
     static const char* const kHost = "127.0.0.1";
     std::array<std::uintptr_t, abi318::kInitParamCount> params{reinterpret_cast<std::uintptr_t>(kHost),
-                                                                sim.UdpPort(), 0};
+                                                               sim.UdpPort(), 0};
     const auto index = wire::SpeedIndex(speed);
     const std::uint32_t allowance[] = {100, 100, 50, 25, 13, 7, 5, 5, 5};
     return com.initParam(&serial.handle, 1) == 0 &&
@@ -234,8 +236,9 @@ int main(int argc, char** argv) {
     int failures = 0;
     Samples driverUdp, floorUdp, driverPty, floorPty;
     {
-        simharness::SimProcess sim(RQ905_SIM_EXECUTABLE, {"--fresh", "--state", (dir / "fast").string(), "--pty",
-                                                          "--udp", "0", "--speed", "115200", "--quiet"});
+        simharness::SimProcess sim(RQ905_SIM_EXECUTABLE,
+                                   {"--fresh", "--state", (dir / "fast").string(), "--pty", "--udp", "0",
+                                    "--speed", "115200", "--quiet"});
         Link serial, udp;
         if (!sim.Ready() || !OpenLinks(sim, com, lan, 115200, serial, udp)) {
             std::fprintf(stderr, "cannot reach the simulator\n");
@@ -266,9 +269,10 @@ int main(int argc, char** argv) {
 
     std::printf("With line-time emulation (%d rounds per speed)\n", lineRounds);
     for (const std::uint32_t speed : {115200U, 38400U, 9600U}) {
-        simharness::SimProcess sim(RQ905_SIM_EXECUTABLE,
-                                   {"--fresh", "--state", (dir / ("line" + std::to_string(speed))).string(), "--pty",
-                                    "--udp", "0", "--speed", std::to_string(speed), "--line-time", "--quiet"});
+        simharness::SimProcess sim(
+            RQ905_SIM_EXECUTABLE,
+            {"--fresh", "--state", (dir / ("line" + std::to_string(speed))).string(), "--pty", "--udp", "0",
+             "--speed", std::to_string(speed), "--line-time", "--quiet"});
         Link serial, udp;
         if (!sim.Ready() || !OpenLinks(sim, com, lan, speed, serial, udp)) {
             std::fprintf(stderr, "cannot reach the simulator\n");

@@ -56,8 +56,10 @@ bool LoadSettings(TData* data, const std::string& path) {
     const std::string name = file.ReadString(kSecConnection, kKeyInterface, kNoInterface);
     if (name == kNoInterface) return false;
 
-    data->ModuleAddress = static_cast<uint8_t>(ReadInt(file, kSecConnection, kKeyAddress, data->ModuleAddress));
-    data->Speed = static_cast<uint32_t>(ReadInt(file, kSecConnection, kKeySpeed, static_cast<int32_t>(data->Speed)));
+    data->ModuleAddress =
+        static_cast<uint8_t>(ReadInt(file, kSecConnection, kKeyAddress, data->ModuleAddress));
+    data->Speed =
+        static_cast<uint32_t>(ReadInt(file, kSecConnection, kKeySpeed, static_cast<int32_t>(data->Speed)));
     data->IsaBase = static_cast<uint16_t>(ReadInt(file, kSecIsa, kKeyIsaBase, data->IsaBase));
     data->ComPort = static_cast<uint8_t>(ReadInt(file, kSecCom, kKeyComPort, data->ComPort));
     data->IpAddress = file.ReadString(kSecLan, kKeyIp, data->IpAddress);

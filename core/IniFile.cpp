@@ -25,7 +25,7 @@ struct TLine {
 };
 
 class TLineReader {
-public:
+  public:
     explicit TLineReader(std::string_view content) : m_content(content) {}
 
     bool Next(TLine& line) {
@@ -42,7 +42,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string_view m_content;
     std::size_t m_pos = 0;
 };
@@ -84,9 +84,9 @@ TParsedLine ParseLine(std::string_view text) {
 struct TKeyPlace {
     bool sectionFound = false;
     bool keyFound = false;
-    TLine keyLine;                // when keyFound
-    TParsedLine key;              // when keyFound
-    TLine lastNonBlank;           // of the section, its header at least
+    TLine keyLine;       // when keyFound
+    TParsedLine key;     // when keyFound
+    TLine lastNonBlank;  // of the section, its header at least
 };
 
 TKeyPlace FindKey(std::string_view content, std::string_view section, std::string_view key) {
@@ -128,7 +128,8 @@ std::string_view LineEnding(std::string_view content) {
 bool WritableNames(std::string_view section, std::string_view key, std::string_view value) {
     constexpr std::string_view kBreaks = "\r\n";
     if (section.empty() || key.empty()) return false;
-    if (section.find_first_of(kBreaks) != std::string_view::npos || section.find(']') != std::string_view::npos)
+    if (section.find_first_of(kBreaks) != std::string_view::npos ||
+        section.find(']') != std::string_view::npos)
         return false;
     if (key.find_first_of(kBreaks) != std::string_view::npos || key.find('=') != std::string_view::npos ||
         key.front() == '[' || key.front() == ';')

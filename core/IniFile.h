@@ -24,7 +24,7 @@
 #include <string_view>
 
 class TProfileFile {
-public:
+  public:
     static constexpr std::size_t kMaxFileSize = std::size_t{16} << 20;
 
     // A relative path is taken from the current directory, so that errors
@@ -54,7 +54,7 @@ public:
     const std::string& Path() const { return m_path; }
     const std::string& LastError() const { return m_lastError; }
 
-private:
+  private:
     std::string m_path;
     std::string m_content;
     std::string m_lastError;

@@ -21,8 +21,8 @@ inline constexpr std::size_t kInitParamCount = 16;
 extern "C" {
 // Every entry point of one library is exported as <prefix>_<name>.
 using T318Version = uint32_t (*)(void);
-using T318InitParam = uint32_t (*)(uint32_t* handle, uint32_t param);     // kinds 0, 1
-using T318InitPlain = uint32_t (*)(uint32_t* handle);                     // kinds 2, 3
+using T318InitParam = uint32_t (*)(uint32_t* handle, uint32_t param);           // kinds 0, 1
+using T318InitPlain = uint32_t (*)(uint32_t* handle);                           // kinds 2, 3
 using T318InitBlock = uint32_t (*)(uint32_t* handle, const uintptr_t* params);  // kind 4
 using T318SetConfig = uint32_t (*)(uint32_t handle, uint32_t speed, uint32_t value, uint32_t mode);
 using T318GetConfig = uint32_t (*)(uint32_t handle, uint32_t* speed, uint32_t* value, uint32_t* mode);

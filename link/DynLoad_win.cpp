@@ -9,7 +9,8 @@ std::string LibraryFileName(const std::string& base) { return base + ".DLL"; }
 TLibHandle LoadLib(const std::string& fileName) { return LoadLibraryA(fileName.c_str()); }
 
 void* LibSymbol(TLibHandle lib, const char* name) {
-    return lib != nullptr ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name)) : nullptr;
+    return lib != nullptr ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name))
+                          : nullptr;
 }
 
 void FreeLib(TLibHandle lib) {

@@ -116,14 +116,15 @@ uint32_t InterfaceSetConfig(uint8_t kind, uint32_t handle, uint32_t speed, uint3
     return g_lib.setConfig(handle, speed, value, mode);
 }
 
-uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request, TCellBlock& reply, uint32_t& out,
-                       uint32_t& status) {
+uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request, TCellBlock& reply,
+                       uint32_t& out, uint32_t& status) {
     if (!ValidKind(kind) || g_lib.send == nullptr) return kResultNotBound;
     return g_lib.send(handle, request.data(), reply.data(), &out, &status);
 }
 
-void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t command, uint8_t index, uint8_t& d0,
-                       uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint8_t& status, TCellBlock& reply) {
+void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
+                       uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint8_t& status,
+                       TCellBlock& reply) {
     if (handle == 0) return;
 
     TCellBlock request{};
@@ -165,8 +166,8 @@ uint32_t ResultText(uint8_t kind, uint32_t code, TCellBlock& text) {
                            text);
     }
     if (code >= kResultBadLibrary && code < kResultBadLibrary + kKindCount) {
-        return TextToCells(std::string("chybná knihovna ") + kInterfaceKinds[code - kResultBadLibrary].libraryText,
-                           text);
+        return TextToCells(
+            std::string("chybná knihovna ") + kInterfaceKinds[code - kResultBadLibrary].libraryText, text);
     }
     return TextToCells("neznámý chybový kód", text);
 }
@@ -205,4 +206,6 @@ uint8_t IndexFromSpeed(uint32_t speed) {
     return kDefaultSpeedIndex;
 }
 
-uint32_t SpeedConfigValue(uint32_t index) { return index < kSpeedCount ? kLineSpeeds[index].configValue : 13; }
+uint32_t SpeedConfigValue(uint32_t index) {
+    return index < kSpeedCount ? kLineSpeeds[index].configValue : 13;
+}

@@ -30,23 +30,24 @@ inline constexpr uint8_t kKindLan = 4;
 
 // One row per interface kind; the row index is the kind.
 struct TInterfaceKind {
-    const char* libraryBase;  // entry-point prefix and library base name
-    const char* libraryText;  // the library as the user knows it
-    const char* settingsName; // interface name in the settings file
-    const char* listText;     // item of the connection dialog's list
+    const char* libraryBase;   // entry-point prefix and library base name
+    const char* libraryText;   // the library as the user knows it
+    const char* settingsName;  // interface name in the settings file
+    const char* listText;      // item of the connection dialog's list
 };
 extern const std::array<TInterfaceKind, kKindCount> kInterfaceKinds;
 
 uint32_t OpenInterface(uint8_t kind, uint32_t& handle, const TInitParams& params);
 uint32_t CloseInterface(uint8_t kind, uint32_t& handle);
 uint32_t InterfaceSetConfig(uint8_t kind, uint32_t handle, uint32_t speed, uint32_t value, uint32_t mode);
-uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request, TCellBlock& reply, uint32_t& out,
-                       uint32_t& status);
+uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request, TCellBlock& reply,
+                       uint32_t& out, uint32_t& status);
 
 // The one way to talk to the module: D0..D4 go out and come back replaced
 // by the reply's bytes; Status receives the result code.
-void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t command, uint8_t index, uint8_t& d0,
-                       uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint8_t& status, TCellBlock& reply);
+void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
+                       uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint8_t& status,
+                       TCellBlock& reply);
 
 // Texts of result codes: 0..99 from the bound library, 100 and up the
 // layer's own.

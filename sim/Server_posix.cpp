@@ -36,7 +36,7 @@ volatile std::sig_atomic_t g_stop = 0;
 void OnStopSignal(int) { g_stop = 1; }
 
 constexpr std::pair<speed_t, std::uint32_t> kBaudConstants[] = {
-    {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},    {B9600, 9600},
+    {B600, 600},     {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},
     {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200},
 };
 
@@ -57,7 +57,7 @@ struct Outgoing {
 };
 
 class Server {
-public:
+  public:
     Server(const Options& options, Bus& bus)
         : m_options(options),
           m_bus(bus),
@@ -86,7 +86,7 @@ public:
         return Loop();
     }
 
-private:
+  private:
     bool OpenPty() {
         m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
@@ -119,13 +119,15 @@ private:
             struct stat st {};
             if (::lstat(m_options.link.c_str(), &st) == 0) {
                 if (!S_ISLNK(st.st_mode)) {
-                    std::fprintf(stderr, "rq905-sim: %s exists and is not a symlink\n", m_options.link.c_str());
+                    std::fprintf(stderr, "rq905-sim: %s exists and is not a symlink\n",
+                                 m_options.link.c_str());
                     return false;
                 }
                 ::unlink(m_options.link.c_str());
             }
             if (::symlink(m_ptyPath.c_str(), m_options.link.c_str()) != 0) {
-                std::fprintf(stderr, "rq905-sim: cannot create %s: %s\n", m_options.link.c_str(), std::strerror(errno));
+                std::fprintf(stderr, "rq905-sim: cannot create %s: %s\n", m_options.link.c_str(),
+                             std::strerror(errno));
                 return false;
             }
             m_linkMade = true;
@@ -181,9 +183,10 @@ private:
             }
             std::optional<Clock::time_point> wake;
             if (!m_outgoing.empty()) {
-                wake = std::min_element(m_outgoing.begin(), m_outgoing.end(), [](const auto& a, const auto& b) {
-                           return a.due < b.due;
-                       })->due;
+                wake =
+                    std::min_element(m_outgoing.begin(), m_outgoing.end(), [](const auto& a, const auto& b) {
+                        return a.due < b.due;
+                    })->due;
             }
             if (m_options.pattern != Pattern::Fixed) {
                 wake = wake ? std::min(*wake, nextPattern) : nextPattern;
@@ -287,8 +290,8 @@ private:
             const std::uint32_t lineSpeed = ::tcgetattr(m_slave, &tio) == 0 ? BaudOf(::cfgetospeed(&tio)) : 0;
             if (lineSpeed != moduleSpeed) {
                 if (lineSpeed != m_reportedSpeed && !m_options.quiet) {
-                    std::printf("line set to %u Bd but module %u runs at %u Bd: requests ignored\n", lineSpeed,
-                                unsigned{module->Address()}, moduleSpeed);
+                    std::printf("line set to %u Bd but module %u runs at %u Bd: requests ignored\n",
+                                lineSpeed, unsigned{module->Address()}, moduleSpeed);
                     std::fflush(stdout);
                 }
                 m_reportedSpeed = lineSpeed;
@@ -364,8 +367,9 @@ private:
             const std::uint8_t number = *changes.registerWritten;
             std::printf("module %u: register %u = %u%s\n", address, unsigned{number},
                         unsigned{module.Stored().Get(number)},
-                        number == reg::kBusAddress || number == reg::kSpeedIndex ? ", takes effect at next start"
-                                                                                 : "");
+                        number == reg::kBusAddress || number == reg::kSpeedIndex
+                            ? ", takes effect at next start"
+                            : "");
         }
         std::fflush(stdout);
     }
@@ -379,8 +383,8 @@ private:
         auto it = m_outgoing.begin();
         for (; it != m_outgoing.end() && it->due <= now; ++it) {
             if (it->udp) {
-                ::sendto(m_udp, it->bytes.data(), it->bytes.size(), 0, reinterpret_cast<const sockaddr*>(&it->peer),
-                         sizeof it->peer);
+                ::sendto(m_udp, it->bytes.data(), it->bytes.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&it->peer), sizeof it->peer);
             } else {
                 // A full pty buffer means nobody reads: the reply is lost,
                 // as it would be on a real line.

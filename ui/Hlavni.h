@@ -15,7 +15,7 @@ class QLabel;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     using TCreateData = std::function<std::unique_ptr<TData>(const std::string& settingsPath)>;
 
     // Tests hand their own settings path and, to provoke a failed
@@ -38,11 +38,11 @@ public:
     void Statusregistr1Click();
     void Konec2Click();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     template <class TForm>
     void OpenDialog();
     void RefreshStatusBar();

@@ -34,7 +34,9 @@ TControl* MakeControl(QWidget* parent, const char* name, int top) {
     return control;
 }
 
-std::string IsaBaseText(uint32_t base) { return QString::number(base, 16).toUpper().rightJustified(3, '0').toStdString() + "h"; }
+std::string IsaBaseText(uint32_t base) {
+    return QString::number(base, 16).toUpper().rightJustified(3, '0').toStdString() + "h";
+}
 
 }  // namespace
 
@@ -125,7 +127,8 @@ void TForm2::ShowPanel(const std::string& text) {
 }
 
 void TForm2::SetupRows(uint8_t kind) {
-    for (QWidget* w : std::initializer_list<QWidget*>{m_label3, m_edit2, m_label6, m_edit3, m_label7, m_edit4}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_label3, m_edit2, m_label6, m_edit3, m_label7, m_edit4}) {
         w->hide();
     }
     auto row = [](QLabel* label, QLineEdit* edit, const char* caption, const std::string& content) {
@@ -254,7 +257,8 @@ void TForm2::Button1Click() {
     }
     rec.Connected = 1;
 
-    result = InterfaceSetConfig(rec.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), 2);
+    result =
+        InterfaceSetConfig(rec.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), 2);
     if (result != 0) {
         // The text comes from the library, so it is taken before release.
         ShowPanel("Chyba inicializace připojení - " + ResultMessage(rec.Kind, result));

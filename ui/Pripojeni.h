@@ -13,7 +13,7 @@ class QPushButton;
 
 class TForm2 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm2(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
@@ -24,11 +24,11 @@ public:
 
     std::string PanelText() const;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void SetupRows(uint8_t kind);
     void ShowPanel(const std::string& text);
     void ReleaseAfterFailure(uint32_t& handle);

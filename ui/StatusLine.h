@@ -10,11 +10,11 @@ class QLabel;
 
 class TStatusLine : public QStatusBar {
     Q_OBJECT
-public:
+  public:
     explicit TStatusLine(QWidget* parent);
     void Show(const std::string& text);  // Windows-1250
     std::string Text() const;
 
-private:
+  private:
     QLabel* m_field;
 };

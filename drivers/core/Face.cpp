@@ -21,8 +21,10 @@ std::uint32_t Guarded(F&& body) noexcept {
     }
 }
 
-Result Register(std::uint32_t* handle, std::unique_ptr<Transport> transport, bool udp, std::uint32_t timeoutMs) {
-    const std::uint32_t h = Registry::Instance().Add(std::make_shared<Link>(std::move(transport), udp, timeoutMs));
+Result Register(std::uint32_t* handle, std::unique_ptr<Transport> transport, bool udp,
+                std::uint32_t timeoutMs) {
+    const std::uint32_t h =
+        Registry::Instance().Add(std::make_shared<Link>(std::move(transport), udp, timeoutMs));
     if (h == 0) {
         return Result::TooManyLinks;
     }
@@ -84,7 +86,8 @@ std::uint32_t InitUdp(std::uint32_t* handle, const std::uintptr_t* params) noexc
     });
 }
 
-std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value, std::uint32_t mode) noexcept {
+std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value,
+                        std::uint32_t mode) noexcept {
     return Guarded([&] {
         const auto link = Registry::Instance().Find(handle);
         if (!link) {
@@ -94,7 +97,8 @@ std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t
     });
 }
 
-std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value, std::uint32_t* mode) noexcept {
+std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value,
+                        std::uint32_t* mode) noexcept {
     return Guarded([&] {
         const auto link = Registry::Instance().Find(handle);
         if (!link) {
@@ -114,8 +118,8 @@ std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_
     });
 }
 
-std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply, std::uint32_t* out,
-                   std::uint32_t* status) noexcept {
+std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply,
+                   std::uint32_t* out, std::uint32_t* status) noexcept {
     const std::uint32_t code = Guarded([&] {
         if (request == nullptr || reply == nullptr || out == nullptr || status == nullptr) {
             return Result::BadParameter;

@@ -18,10 +18,12 @@ std::uint32_t InitSerial(std::uint32_t* handle, DeviceFinder find, std::uint32_t
 // params: cell 0 the address of the IP text, cell 1 the UDP port, cell 2 the
 // time-out in ms (0 derives it from the line configuration).
 std::uint32_t InitUdp(std::uint32_t* handle, const std::uintptr_t* params) noexcept;
-std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value, std::uint32_t mode) noexcept;
-std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value, std::uint32_t* mode) noexcept;
-std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply, std::uint32_t* out,
-                   std::uint32_t* status) noexcept;
+std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value,
+                        std::uint32_t mode) noexcept;
+std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value,
+                        std::uint32_t* mode) noexcept;
+std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply,
+                   std::uint32_t* out, std::uint32_t* status) noexcept;
 std::uint32_t Done(std::uint32_t* handle) noexcept;
 std::uint32_t Error(std::uint32_t code, std::uint32_t* text) noexcept;
 

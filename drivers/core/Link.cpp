@@ -33,8 +33,7 @@ Result FromModuleStatus(std::uint8_t status) {
 // After a corrupted candidate the rest of a reply, if any, follows at once;
 // a quiet line for this long means nothing valid is coming.
 std::chrono::microseconds QuietGap(std::uint32_t baud) {
-    return std::max(std::chrono::microseconds(2000),
-                    std::chrono::microseconds(wire::LineTimeUs(4, baud)));
+    return std::max(std::chrono::microseconds(2000), std::chrono::microseconds(wire::LineTimeUs(4, baud)));
 }
 
 }  // namespace
@@ -57,8 +56,9 @@ std::chrono::microseconds ReplyTimeout(const LineConfig& config, std::uint32_t u
         return std::chrono::milliseconds(udpTimeoutMs);
     }
     const ModeRule* rule = FindMode(config.mode);
-    const std::uint64_t marginMs =
-        rule != nullptr ? std::uint64_t{rule->factor} * config.allowanceMs + rule->extraMs : config.allowanceMs;
+    const std::uint64_t marginMs = rule != nullptr
+                                       ? std::uint64_t{rule->factor} * config.allowanceMs + rule->extraMs
+                                       : config.allowanceMs;
     const std::uint64_t us =
         wire::TransactionLineTimeUs(config.speed) + 1000 * (marginMs + (udp ? kUdpAutoExtraMs : 0));
     return std::chrono::microseconds(us);
@@ -95,8 +95,11 @@ Answer Link::Transact(const RequestCells& cells) {
         return {Result::BadParameter, {}};
     }
     std::lock_guard lock(m_mutex);
-    wire::Request request{static_cast<std::uint8_t>(cells[0]), static_cast<std::uint8_t>(cells[1]),
-                          static_cast<std::uint8_t>(cells[2]), ++m_tag, {}};
+    wire::Request request{static_cast<std::uint8_t>(cells[0]),
+                          static_cast<std::uint8_t>(cells[1]),
+                          static_cast<std::uint8_t>(cells[2]),
+                          ++m_tag,
+                          {}};
     for (std::size_t i = 0; i < wire::kDataCount; ++i) {
         request.data[i] = static_cast<std::uint8_t>(cells[3 + i]);
     }

@@ -50,7 +50,7 @@ struct Answer {
 };
 
 class Link {
-public:
+  public:
     // udpTimeoutMs: 0 derives the wait from the line configuration.
     Link(std::unique_ptr<Transport> transport, bool udp, std::uint32_t udpTimeoutMs);
 
@@ -58,7 +58,7 @@ public:
     LineConfig Config() const;
     Answer Transact(const RequestCells& request);
 
-private:
+  private:
     std::unique_ptr<Transport> m_transport;
     const bool m_udp;
     const std::uint32_t m_udpTimeoutMs;

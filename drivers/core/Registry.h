@@ -14,7 +14,7 @@ namespace drv {
 inline constexpr std::size_t kMaxLinks = 32;
 
 class Registry {
-public:
+  public:
     static Registry& Instance();
 
     // 0 when the table is full.
@@ -23,7 +23,7 @@ public:
     std::shared_ptr<Link> Find(std::uint32_t handle) const;
     bool Remove(std::uint32_t handle);
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::map<std::uint32_t, std::shared_ptr<Link>> m_links;
     // Handles are never reused within a process, so a stale one stays

@@ -19,7 +19,7 @@ namespace drv {
 namespace {
 
 constexpr std::pair<std::uint32_t, speed_t> kBaudConstants[] = {
-    {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},    {9600, B9600},
+    {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
     {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
 
@@ -33,7 +33,7 @@ timespec Remaining(Clock::time_point deadline) {
 }
 
 class SerialTransport final : public Transport {
-public:
+  public:
     explicit SerialTransport(int fd) : m_fd(fd) {}
     ~SerialTransport() override { ::close(m_fd); }
     SerialTransport(const SerialTransport&) = delete;
@@ -141,7 +141,7 @@ public:
 
     bool Datagrams() const override { return false; }
 
-private:
+  private:
     int m_fd;
 };
 

@@ -17,7 +17,7 @@ namespace drv {
 using Clock = std::chrono::steady_clock;
 
 class Transport {
-public:
+  public:
     virtual ~Transport() = default;
     // Serial lines change their speed; a datagram link ignores it.
     virtual Result SetSpeed(std::uint32_t baud) = 0;

@@ -27,7 +27,7 @@ timespec Remaining(Clock::time_point deadline) {
 }
 
 class UdpTransport final : public Transport {
-public:
+  public:
     explicit UdpTransport(int fd) : m_fd(fd) {}
     ~UdpTransport() override { ::close(m_fd); }
     UdpTransport(const UdpTransport&) = delete;
@@ -88,7 +88,7 @@ public:
 
     bool Datagrams() const override { return true; }
 
-private:
+  private:
     int m_fd;
 };
 

@@ -11,7 +11,8 @@ constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
     for (unsigned n = 0; n < 256; ++n) {
         std::uint16_t crc = static_cast<std::uint16_t>(n);
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1U) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001U) : static_cast<std::uint16_t>(crc >> 1);
+            crc = (crc & 1U) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001U)
+                             : static_cast<std::uint16_t>(crc >> 1);
         }
         table[n] = crc;
     }
@@ -97,8 +98,8 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> b) {
 }
 
 bool Answers(const Reply& reply, const Request& request) {
-    return reply.address == request.address && reply.command == request.command && reply.index == request.index &&
-           reply.tag == request.tag;
+    return reply.address == request.address && reply.command == request.command &&
+           reply.index == request.index && reply.tag == request.tag;
 }
 
 template <typename Frame>

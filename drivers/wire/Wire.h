@@ -71,7 +71,7 @@ bool Answers(const Reply& reply, const Request& request);
 // time, so a real frame that begins inside noise is still found.
 template <typename Frame>
 class StreamDecoder {
-public:
+  public:
     // Appends bytes; complete frames are taken out with Next().
     void Feed(std::span<const std::uint8_t> bytes);
     std::optional<Frame> Next();
@@ -81,7 +81,7 @@ public:
     // Bytes held that may still become part of a frame.
     std::size_t Pending() const { return m_buffer.size() - m_start; }
 
-private:
+  private:
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_start = 0;
     std::size_t m_crcErrors = 0;
@@ -91,12 +91,15 @@ using RequestDecoder = StreamDecoder<Request>;
 using ReplyDecoder = StreamDecoder<Reply>;
 
 // Line speeds of the module's bus, by speed index (the value of register 62).
-inline constexpr std::array<std::uint32_t, 9> kSpeeds = {600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+inline constexpr std::array<std::uint32_t, 9> kSpeeds = {600,   1200,  2400,  4800,  9600,
+                                                         19200, 38400, 57600, 115200};
 std::optional<std::uint8_t> SpeedIndex(std::uint32_t baud);
 
 // Time the given number of bytes occupy the line, in microseconds, rounded up.
 std::uint64_t LineTimeUs(std::size_t bytes, std::uint32_t baud);
 // A request and its reply together.
-inline std::uint64_t TransactionLineTimeUs(std::uint32_t baud) { return LineTimeUs(kRequestSize + kReplySize, baud); }
+inline std::uint64_t TransactionLineTimeUs(std::uint32_t baud) {
+    return LineTimeUs(kRequestSize + kReplySize, baud);
+}
 
 }  // namespace wire

@@ -9,7 +9,7 @@
 namespace simharness {
 
 class DriverLib {
-public:
+  public:
     // prefix "TCOM318" loads <directory>/libTCOM318.so.
     DriverLib(const std::string& directory, const std::string& prefix);
     ~DriverLib();
@@ -31,7 +31,7 @@ public:
     T318Done done = nullptr;
     T318Error error = nullptr;
 
-private:
+  private:
     void* m_library = nullptr;
     std::string m_prefix;
 };

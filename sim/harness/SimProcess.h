@@ -16,7 +16,7 @@
 namespace simharness {
 
 class SimProcess {
-public:
+  public:
     // Waits for the simulator's "ready" line; Ready() tells whether it came.
     SimProcess(const std::string& executable, const std::vector<std::string>& args);
     ~SimProcess();
@@ -37,9 +37,10 @@ public:
     // SIGTERM and wait; the exit status, or -1 if it had to be killed.
     int Stop();
 
-private:
+  private:
     void ReadOutput();
-    bool WaitLine(std::size_t from, const std::string& text, std::chrono::milliseconds limit, std::string* found);
+    bool WaitLine(std::size_t from, const std::string& text, std::chrono::milliseconds limit,
+                  std::string* found);
 
     pid_t m_pid = -1;
     int m_stdin = -1;

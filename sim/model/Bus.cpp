@@ -51,7 +51,8 @@ std::string Hex(unsigned value, int digits) {
 }
 
 // Modules a command with an optional leading address acts on.
-bool Targets(Bus& bus, const std::vector<std::string>& words, std::vector<Module*>& modules, std::string& value) {
+bool Targets(Bus& bus, const std::vector<std::string>& words, std::vector<Module*>& modules,
+             std::string& value) {
     if (words.size() == 2) {
         for (auto& m : bus.Modules()) {
             modules.push_back(&m);
@@ -85,7 +86,8 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
     }
     const std::string& verb = words[0];
     if (verb == "help") {
-        return "commands: inputs [ADDR] VALUE | status [ADDR] BITS | faults WORD... | silent on|off | show | quit\nok";
+        return "commands: inputs [ADDR] VALUE | status [ADDR] BITS | faults WORD... | silent on|off | show | "
+               "quit\nok";
     }
     if (verb == "quit" || verb == "exit") {
         t.quit = true;
@@ -94,9 +96,10 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
     if (verb == "show") {
         std::ostringstream out;
         for (const auto& m : t.bus.Modules()) {
-            out << "module " << unsigned{m.Address()} << ": " << wire::kSpeeds[m.SpeedIndex()] << " Bd, inputs "
-                << Hex(m.InputPins(), 2) << ", outputs " << Hex(m.Outputs(), 2) << " (pins " << Hex(m.OutputPins(), 2)
-                << "), pwm " << m.Pwm() << ", status " << Hex(m.Status(), 8) << ", registers";
+            out << "module " << unsigned{m.Address()} << ": " << wire::kSpeeds[m.SpeedIndex()]
+                << " Bd, inputs " << Hex(m.InputPins(), 2) << ", outputs " << Hex(m.Outputs(), 2) << " (pins "
+                << Hex(m.OutputPins(), 2) << "), pwm " << m.Pwm() << ", status " << Hex(m.Status(), 8)
+                << ", registers";
             for (const auto number : kRegisterNumbers) {
                 out << ' ' << unsigned{number} << '=' << unsigned{m.Stored().Get(number)};
             }

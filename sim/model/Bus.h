@@ -11,7 +11,7 @@
 namespace sim {
 
 class Bus {
-public:
+  public:
     Bus(const std::vector<Registers>& stored, const Identity& identity);
 
     // The module answering at this address, or nullptr: nobody answers.
@@ -19,7 +19,7 @@ public:
     std::vector<Module>& Modules() { return m_modules; }
     std::vector<Registers> StoredState() const;
 
-private:
+  private:
     std::vector<Module> m_modules;
 };
 

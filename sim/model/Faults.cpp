@@ -33,8 +33,12 @@ bool ParseFaultWord(const std::string& word, FaultRates& rates, std::string* err
         return false;
     }
     const std::pair<const char*, double FaultRates::*> kinds[] = {
-        {"drop", &FaultRates::drop},   {"corrupt", &FaultRates::corrupt},         {"delay", &FaultRates::delay},
-        {"wrong", &FaultRates::wrongAddress}, {"wrong-address", &FaultRates::wrongAddress}, {"noise", &FaultRates::noise},
+        {"drop", &FaultRates::drop},
+        {"corrupt", &FaultRates::corrupt},
+        {"delay", &FaultRates::delay},
+        {"wrong", &FaultRates::wrongAddress},
+        {"wrong-address", &FaultRates::wrongAddress},
+        {"noise", &FaultRates::noise},
     };
     for (const auto& [name, member] : kinds) {
         if (kind == name) {
@@ -54,8 +58,8 @@ bool ParseFaultWord(const std::string& word, FaultRates& rates, std::string* err
 
 std::string Describe(const FaultRates& r) {
     std::ostringstream out;
-    out << "drop=" << r.drop << " corrupt=" << r.corrupt << " delay=" << r.delay << " wrong=" << r.wrongAddress
-        << " noise=" << r.noise;
+    out << "drop=" << r.drop << " corrupt=" << r.corrupt << " delay=" << r.delay
+        << " wrong=" << r.wrongAddress << " noise=" << r.noise;
     return out.str();
 }
 
@@ -63,10 +67,8 @@ Fault FaultInjector::Pick() {
     const double u = std::uniform_real_distribution<double>(0, 1)(m_random);
     double edge = 0;
     const std::pair<double, Fault> order[] = {
-        {m_rates.drop, Fault::Drop},
-        {m_rates.corrupt, Fault::Corrupt},
-        {m_rates.delay, Fault::Delay},
-        {m_rates.wrongAddress, Fault::WrongAddress},
+        {m_rates.drop, Fault::Drop},   {m_rates.corrupt, Fault::Corrupt},
+        {m_rates.delay, Fault::Delay}, {m_rates.wrongAddress, Fault::WrongAddress},
         {m_rates.noise, Fault::Noise},
     };
     for (const auto& [p, fault] : order) {

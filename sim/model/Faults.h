@@ -29,7 +29,7 @@ bool ParseFaultWord(const std::string& word, FaultRates& rates, std::string* err
 std::string Describe(const FaultRates& rates);
 
 class FaultInjector {
-public:
+  public:
     FaultInjector(FaultRates rates, std::uint64_t seed) : m_rates(rates), m_random(seed) {}
 
     void SetRates(const FaultRates& rates) { m_rates = rates; }
@@ -41,7 +41,7 @@ public:
     // One to sixteen random bytes.
     std::vector<std::uint8_t> Noise();
 
-private:
+  private:
     FaultRates m_rates;
     std::mt19937_64 m_random;
 };

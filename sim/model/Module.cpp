@@ -30,7 +30,8 @@ Module::Module(const Registers& stored, Identity identity)
       m_address(stored.Get(reg::kBusAddress)),
       m_speedIndex(stored.Get(reg::kSpeedIndex)),
       m_outputs(stored.Get(reg::kDoutInitial)),
-      m_pwm(static_cast<std::uint16_t>(stored.Get(reg::kPwmInitialLow) | stored.Get(reg::kPwmInitialHigh) << 8)) {
+      m_pwm(static_cast<std::uint16_t>(stored.Get(reg::kPwmInitialLow) | stored.Get(reg::kPwmInitialHigh)
+                                                                             << 8)) {
     m_identity.name.resize(8, ' ');
     m_identity.version.resize(4, ' ');
 }
@@ -64,7 +65,9 @@ wire::Reply Module::Handle(const wire::Request& r, Changes* changesOut) {
             result = r.index != 0 ? wire::ModuleStatus::UnknownIndex : Register(r, reply, changes);
             break;
         case cmd::kIdentify: {
-            const std::string* text = r.index < 2 ? &m_identity.name : r.index == 2 ? &m_identity.version : nullptr;
+            const std::string* text = r.index < 2    ? &m_identity.name
+                                      : r.index == 2 ? &m_identity.version
+                                                     : nullptr;
             if (text == nullptr) {
                 result = wire::ModuleStatus::UnknownIndex;
                 break;

@@ -27,8 +27,8 @@ inline constexpr std::uint8_t kBusAddress = 63;
 
 // Register numbers in the order they are stored.
 inline constexpr std::array<std::uint8_t, 8> kRegisterNumbers = {
-    reg::kDoutInitial,  reg::kDinNegation, reg::kDoutNegation, reg::kPwmInitialLow,
-    reg::kPwmInitialHigh, reg::kPwmMode,   reg::kSpeedIndex,   reg::kBusAddress,
+    reg::kDoutInitial,    reg::kDinNegation, reg::kDoutNegation, reg::kPwmInitialLow,
+    reg::kPwmInitialHigh, reg::kPwmMode,     reg::kSpeedIndex,   reg::kBusAddress,
 };
 std::optional<std::size_t> RegisterSlot(std::uint8_t number);
 
@@ -76,7 +76,7 @@ struct Changes {
 };
 
 class Module {
-public:
+  public:
     Module(const Registers& stored, Identity identity);
 
     // The reply to a request addressed to this module; echo fields copied.
@@ -100,7 +100,7 @@ public:
     // EEPROM cell would.
     void SetStuck(std::uint8_t number) { m_stuck.insert(number); }
 
-private:
+  private:
     wire::ModuleStatus Digital(const wire::Request& r, wire::Reply& reply, Changes& changes);
     wire::ModuleStatus Register(const wire::Request& r, wire::Reply& reply, Changes& changes);
 

@@ -118,70 +118,140 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         });
     };
     const std::map<std::string, Setter> withValue = {
-        {"--link", [&](const std::string& v) { o.link = v; o.pty = true; transportChosen = true; return !v.empty(); }},
-        {"--udp", [&](const std::string& v) {
+        {"--link",
+         [&](const std::string& v) {
+             o.link = v;
+             o.pty = true;
+             transportChosen = true;
+             return !v.empty();
+         }},
+        {"--udp",
+         [&](const std::string& v) {
              const auto n = Number(v, 65535);
-             if (n) { o.udpPort = static_cast<std::uint16_t>(*n); transportChosen = true; }
-             return n.has_value(); }},
-        {"--bind", [&](const std::string& v) { o.bindAddress = v; return !v.empty(); }},
-        {"--state", [&](const std::string& v) { o.statePath = v; return !v.empty(); }},
-        {"--modules", [&](const std::string& v) {
+             if (n) {
+                 o.udpPort = static_cast<std::uint16_t>(*n);
+                 transportChosen = true;
+             }
+             return n.has_value();
+         }},
+        {"--bind",
+         [&](const std::string& v) {
+             o.bindAddress = v;
+             return !v.empty();
+         }},
+        {"--state",
+         [&](const std::string& v) {
+             o.statePath = v;
+             return !v.empty();
+         }},
+        {"--modules",
+         [&](const std::string& v) {
              const auto n = Number(v, 256);
-             if (n && *n > 0) { o.modules = static_cast<unsigned>(*n); return true; }
-             return false; }},
-        {"--address", [&](const std::string& v) {
+             if (n && *n > 0) {
+                 o.modules = static_cast<unsigned>(*n);
+                 return true;
+             }
+             return false;
+         }},
+        {"--address",
+         [&](const std::string& v) {
              const auto n = Number(v, 255);
-             if (n) { o.firstAddress = static_cast<std::uint8_t>(*n); }
-             return n.has_value(); }},
-        {"--speed", [&](const std::string& v) {
+             if (n) {
+                 o.firstAddress = static_cast<std::uint8_t>(*n);
+             }
+             return n.has_value();
+         }},
+        {"--speed",
+         [&](const std::string& v) {
              const auto n = Number(v, 1'000'000);
              const auto index = n ? wire::SpeedIndex(static_cast<std::uint32_t>(*n)) : std::nullopt;
-             if (index) { o.speedIndex = *index; }
-             return index.has_value(); }},
-        {"--name", [&](const std::string& v) { o.identity.name = v; return v.size() <= 8; }},
-        {"--version", [&](const std::string& v) { o.identity.version = v; return v.size() <= 4; }},
-        {"--stuck-register", [&](const std::string& v) {
+             if (index) {
+                 o.speedIndex = *index;
+             }
+             return index.has_value();
+         }},
+        {"--name",
+         [&](const std::string& v) {
+             o.identity.name = v;
+             return v.size() <= 8;
+         }},
+        {"--version",
+         [&](const std::string& v) {
+             o.identity.version = v;
+             return v.size() <= 4;
+         }},
+        {"--stuck-register",
+         [&](const std::string& v) {
              const auto n = Number(v, 255);
              if (n && RegisterSlot(static_cast<std::uint8_t>(*n))) {
                  o.stuckRegisters.push_back(static_cast<std::uint8_t>(*n));
                  return true;
              }
-             return false; }},
-        {"--inputs", [&](const std::string& v) {
+             return false;
+         }},
+        {"--inputs",
+         [&](const std::string& v) {
              const auto n = Number(v, 255);
-             if (n) { o.inputs = static_cast<std::uint8_t>(*n); }
-             return n.has_value(); }},
-        {"--pattern", [&](const std::string& v) {
-             const std::map<std::string, Pattern> kinds = {
-                 {"fixed", Pattern::Fixed}, {"walk", Pattern::Walk}, {"count", Pattern::Count}, {"random", Pattern::Random}};
+             if (n) {
+                 o.inputs = static_cast<std::uint8_t>(*n);
+             }
+             return n.has_value();
+         }},
+        {"--pattern",
+         [&](const std::string& v) {
+             const std::map<std::string, Pattern> kinds = {{"fixed", Pattern::Fixed},
+                                                           {"walk", Pattern::Walk},
+                                                           {"count", Pattern::Count},
+                                                           {"random", Pattern::Random}};
              const auto it = kinds.find(v);
-             if (it != kinds.end()) { o.pattern = it->second; }
-             return it != kinds.end(); }},
-        {"--pattern-ms", [&](const std::string& v) {
+             if (it != kinds.end()) {
+                 o.pattern = it->second;
+             }
+             return it != kinds.end();
+         }},
+        {"--pattern-ms",
+         [&](const std::string& v) {
              const auto n = Number(v, 3'600'000);
-             if (n && *n > 0) { o.patternMs = static_cast<unsigned>(*n); return true; }
-             return false; }},
+             if (n && *n > 0) {
+                 o.patternMs = static_cast<unsigned>(*n);
+                 return true;
+             }
+             return false;
+         }},
         {"--drop", probability(&FaultRates::drop)},
         {"--corrupt", probability(&FaultRates::corrupt)},
         {"--delay", probability(&FaultRates::delay)},
         {"--wrong-address", probability(&FaultRates::wrongAddress)},
         {"--noise", probability(&FaultRates::noise)},
-        {"--faults", [&](const std::string& v) {
+        {"--faults",
+         [&](const std::string& v) {
              const auto p = Probability(v);
-             if (p) { o.faults = FaultRates::Even(*p); }
-             return p.has_value(); }},
-        {"--delay-ms", [&](const std::string& v) {
+             if (p) {
+                 o.faults = FaultRates::Even(*p);
+             }
+             return p.has_value();
+         }},
+        {"--delay-ms",
+         [&](const std::string& v) {
              const auto n = Number(v, 60'000);
-             if (n) { o.delayMs = static_cast<unsigned>(*n); }
-             return n.has_value(); }},
-        {"--seed", [&](const std::string& v) {
+             if (n) {
+                 o.delayMs = static_cast<unsigned>(*n);
+             }
+             return n.has_value();
+         }},
+        {"--seed",
+         [&](const std::string& v) {
              const auto n = Number(v, ~0UL);
-             if (n) { o.seed = *n; }
-             return n.has_value(); }},
+             if (n) {
+                 o.seed = *n;
+             }
+             return n.has_value();
+         }},
     };
     const std::map<std::string, bool Options::*> flags = {
-        {"--fresh", &Options::fresh}, {"--any-speed", &Options::anySpeed}, {"--line-time", &Options::lineTime},
-        {"--quiet", &Options::quiet}, {"--help", &Options::help},
+        {"--fresh", &Options::fresh},        {"--any-speed", &Options::anySpeed},
+        {"--line-time", &Options::lineTime}, {"--quiet", &Options::quiet},
+        {"--help", &Options::help},
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];

@@ -15,8 +15,8 @@ enum class Pattern { Fixed, Walk, Count, Random };
 
 struct Options {
     bool pty = false;
-    std::string link;                       // symlink to the pty, if wanted
-    std::optional<std::uint16_t> udpPort;   // 0 picks a free port
+    std::string link;                      // symlink to the pty, if wanted
+    std::optional<std::uint16_t> udpPort;  // 0 picks a free port
     std::string bindAddress = "127.0.0.1";
     std::string statePath = "rq905-sim.state";
     bool fresh = false;

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/rq905-dekl-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -115,35 +115,38 @@ TEST_P(LoadTest, Loads) {
 INSTANTIATE_TEST_SUITE_P(
     Files, LoadTest,
     ::testing::Values(
-        LoadCase{"OnlyUsb", "[Připojení]\r\nRozhraní=USB-1318\r\n", true, 3, 0, 9600, 768, 1, "192.168.0.99", 5000, 100},
-        LoadCase{"LowerCaseNameKeepsKind", "[Připojení]\nRozhraní=usb-1318\nAdresa=5\n", true, 0, 5, 9600, 768, 1,
-                 "192.168.0.99", 5000, 100},
-        LoadCase{"UnknownNameStillReadsParameters", "[Připojení]\nRozhraní=RS485\n[COMx]\nČíslo portu=3\n", true, 0, 0,
-                 9600, 768, 3, "192.168.0.99", 5000, 100},
+        LoadCase{"OnlyUsb", "[Připojení]\r\nRozhraní=USB-1318\r\n", true, 3, 0, 9600, 768, 1, "192.168.0.99",
+                 5000, 100},
+        LoadCase{"LowerCaseNameKeepsKind", "[Připojení]\nRozhraní=usb-1318\nAdresa=5\n", true, 0, 5, 9600,
+                 768, 1, "192.168.0.99", 5000, 100},
+        LoadCase{"UnknownNameStillReadsParameters", "[Připojení]\nRozhraní=RS485\n[COMx]\nČíslo portu=3\n",
+                 true, 0, 0, 9600, 768, 3, "192.168.0.99", 5000, 100},
         LoadCase{"JklMeansNothing", "[Připojení]\nRozhraní=jkl\nAdresa=9\n", false, 0, 0, 9600, 768, 1,
                  "192.168.0.99", 5000, 100},
-        LoadCase{"HexIsaBaseDollar", "[Připojení]\nRozhraní=PCI-318\n[PCI-318]\nBázová adresa=$2A0\n", true, 1, 0,
-                 9600, 672, 1, "192.168.0.99", 5000, 100},
-        LoadCase{"HexIsaBase0x", "[Připojení]\nRozhraní=PCI-318\n[PCI-318]\nBázová adresa=0x2A0\n", true, 1, 0, 9600,
-                 672, 1, "192.168.0.99", 5000, 100},
-        LoadCase{"SuffixHIsNotANumber", "[Připojení]\nRozhraní=PCI-318\n[PCI-318]\nBázová adresa=2A0h\n", true, 1, 0,
-                 9600, 768, 1, "192.168.0.99", 5000, 100},
-        LoadCase{"AddressCutTo8Bits", "[Připojení]\nRozhraní=COMx\nAdresa=300\n[COMx]\nČíslo portu=-1\n", true, 0, 44,
-                 9600, 768, 255, "192.168.0.99", 5000, 100},
+        LoadCase{"HexIsaBaseDollar", "[Připojení]\nRozhraní=PCI-318\n[PCI-318]\nBázová adresa=$2A0\n", true,
+                 1, 0, 9600, 672, 1, "192.168.0.99", 5000, 100},
+        LoadCase{"HexIsaBase0x", "[Připojení]\nRozhraní=PCI-318\n[PCI-318]\nBázová adresa=0x2A0\n", true, 1,
+                 0, 9600, 672, 1, "192.168.0.99", 5000, 100},
+        LoadCase{"SuffixHIsNotANumber", "[Připojení]\nRozhraní=PCI-318\n[PCI-318]\nBázová adresa=2A0h\n",
+                 true, 1, 0, 9600, 768, 1, "192.168.0.99", 5000, 100},
+        LoadCase{"AddressCutTo8Bits", "[Připojení]\nRozhraní=COMx\nAdresa=300\n[COMx]\nČíslo portu=-1\n",
+                 true, 0, 44, 9600, 768, 255, "192.168.0.99", 5000, 100},
         LoadCase{"NamesIgnoreCaseValuesTrimmed",
-                 "[PŘIPOJENÍ]\r\n  ROZHRANÍ = RQ-1318 \r\nrychlost=  19200\r\n[rq-1318]\r\nip ADRESA=  10.0.0.7  \r\n"
+                 "[PŘIPOJENÍ]\r\n  ROZHRANÍ = RQ-1318 \r\nrychlost=  19200\r\n[rq-1318]\r\nip ADRESA=  "
+                 "10.0.0.7  \r\n"
                  "udp PORT=$1388\r\nUDP Timeout=\r\n",
                  true, 4, 0, 19200, 768, 1, "10.0.0.7", 5000, 100},
-        LoadCase{"EmptyTextValueIsEmpty", "[Připojení]\nRozhraní=RQ-1318\n[RQ-1318]\nIP adresa=\n", true, 4, 0, 9600,
-                 768, 1, "", 5000, 100},
-        LoadCase{"GarbageKeepsDefaults", "\x01\x02\xff[[[\n=\n[Připojení\nRozhraní\n", false, 0, 0, 9600, 768, 1,
-                 "192.168.0.99", 5000, 100}),
+        LoadCase{"EmptyTextValueIsEmpty", "[Připojení]\nRozhraní=RQ-1318\n[RQ-1318]\nIP adresa=\n", true, 4,
+                 0, 9600, 768, 1, "", 5000, 100},
+        LoadCase{"GarbageKeepsDefaults", "\x01\x02\xff[[[\n=\n[Připojení\nRozhraní\n", false, 0, 0, 9600, 768,
+                 1, "192.168.0.99", 5000, 100}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SettingsTest, WindowsFileFromTheOriginalProgramLoads) {
     // Windows-1250 bytes and CRLF, as the original program leaves the file.
-    Write("[P\xF8ipojen\xED]\r\nRozhran\xED=PCI-318\r\nAdresa=12\r\nRychlost=57600\r\n"
-          "[PCI-318]\r\nB\xE1zov\xE1 adresa=688\r\n");
+    Write(
+        "[P\xF8ipojen\xED]\r\nRozhran\xED=PCI-318\r\nAdresa=12\r\nRychlost=57600\r\n"
+        "[PCI-318]\r\nB\xE1zov\xE1 adresa=688\r\n");
     TData data = Fresh();
     EXPECT_TRUE(LoadSettings(&data, m_path));
     EXPECT_EQ(data.Kind, 1);
@@ -166,7 +169,8 @@ TEST_F(SettingsTest, NewFileOfTheLanKindComesOutByteForByte) {
     data.Kind = 4;
     EXPECT_TRUE(SaveSettings(&data, m_path));
     EXPECT_EQ(Read(),
-              "[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=0\r\nRychlost=9600\r\n[RQ-1318]\r\nIP adresa=192.168.0.99\r\n"
+              "[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=0\r\nRychlost=9600\r\n[RQ-1318]\r\nIP "
+              "adresa=192.168.0.99\r\n"
               "UDP port=5000\r\nUDP timeout=100\r\n");
 }
 
@@ -199,9 +203,10 @@ INSTANTIATE_TEST_SUITE_P(
         SaveCase{"InvalidKindSavesCom", 7,
                  "; kept\n[COMx]\nČíslo portu=4\n\n[PCI-318]\nBázová adresa=1\n[RQ-1318]\nIP adresa=1.2.3.4\n"
                  "[Připojení]\nRozhraní=COMx\nAdresa=7\nRychlost=115200\n"},
-        SaveCase{"Isa", 1,
-                 "; kept\n[COMx]\nČíslo portu=9\n\n[PCI-318]\nBázová adresa=672\n[RQ-1318]\nIP adresa=1.2.3.4\n"
-                 "[Připojení]\nRozhraní=PCI-318\nAdresa=7\nRychlost=115200\n"}),
+        SaveCase{
+            "Isa", 1,
+            "; kept\n[COMx]\nČíslo portu=9\n\n[PCI-318]\nBázová adresa=672\n[RQ-1318]\nIP adresa=1.2.3.4\n"
+            "[Připojení]\nRozhraní=PCI-318\nAdresa=7\nRychlost=115200\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SettingsTest, SaveThenLoadRoundTrips) {

@@ -16,7 +16,7 @@ using drv::Result;
 // ttyS0 at 0x3F8 on the platform bus, ttyS1 at 0x2F8, ttyS4 and ttyS10 on
 // PCI cards (ttyS10 must sort after ttyS4).
 class SysTree : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Port("ttyS0", "0x3F8", "platform");
         Port("ttyS1", "0x2F8", "platform");
@@ -78,7 +78,8 @@ TEST_P(ComPortTest, NumberToDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ComPortTest,
-                         ::testing::Values(ComCase{1, Result::Ok, "/dev/ttyS0"}, ComCase{4, Result::Ok, "/dev/ttyS3"},
+                         ::testing::Values(ComCase{1, Result::Ok, "/dev/ttyS0"},
+                                           ComCase{4, Result::Ok, "/dev/ttyS3"},
                                            ComCase{255, Result::Ok, "/dev/ttyS254"},
                                            ComCase{0, Result::BadParameter, ""},
                                            ComCase{256, Result::BadParameter, ""}));

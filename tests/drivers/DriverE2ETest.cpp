@@ -34,11 +34,12 @@ constexpr std::uint32_t kBadData = 23;
 constexpr std::uint32_t kBadMode = 26;
 
 class DriverTest : public ::testing::TestWithParam<Kind> {
-protected:
+  protected:
     static void SetUpTestSuite() {
         s_dir = new TempDir;
-        s_sim = StartSim({"--fresh", "--state", s_dir->Path("state"), "--pty", "--udp", "0", "--inputs", "0xA5"})
-                    .release();
+        s_sim =
+            StartSim({"--fresh", "--state", s_dir->Path("state"), "--pty", "--udp", "0", "--inputs", "0xA5"})
+                .release();
     }
     static void TearDownTestSuite() {
         delete s_sim;
@@ -108,8 +109,13 @@ TEST_P(DriverTest, IdentifiesTheModule) {
 
 TEST_P(DriverTest, RegistersReadBackWhatWasWritten) {
     const std::pair<std::uint8_t, std::uint8_t> writes[] = {
-        {32, Distinct(0x21)}, {33, Distinct(0x03)}, {34, Distinct(0x40)}, {35, Distinct(0x99)},
-        {36, Distinct(0x07)}, {37, Distinct(0x12)}, {62, static_cast<std::uint8_t>(Distinct(1) % 9)},
+        {32, Distinct(0x21)},
+        {33, Distinct(0x03)},
+        {34, Distinct(0x40)},
+        {35, Distinct(0x99)},
+        {36, Distinct(0x07)},
+        {37, Distinct(0x12)},
+        {62, static_cast<std::uint8_t>(Distinct(1) % 9)},
         {63, Distinct(0x30)},
     };
     for (const auto& [number, value] : writes) {
@@ -128,7 +134,8 @@ TEST_P(DriverTest, OutputsGoOutThroughTheOutputNegation) {
     WriteRegister(34, 0x0F);
     const std::uint8_t outputs = Distinct(0x30);
     char expected[64];
-    std::snprintf(expected, sizeof expected, "outputs 0x%02X (pins 0x%02X)", unsigned{outputs}, outputs ^ 0x0FU);
+    std::snprintf(expected, sizeof expected, "outputs 0x%02X (pins 0x%02X)", unsigned{outputs},
+                  outputs ^ 0x0FU);
     ASSERT_TRUE(Do(1, 64, {0, outputs, 0, 0, 0}).Ok());
     EXPECT_TRUE(s_sim->WaitFor(expected, 2s, true)) << expected;
     WriteRegister(34, 0);
@@ -161,8 +168,9 @@ TEST_P(DriverTest, StatusRegisterRaisedAndCleared) {
 
 TEST_P(DriverTest, PwmValueArrives) {
     const unsigned value = 1000U + Distinct(0);
-    ASSERT_TRUE(Do(1, 0, {0, static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8), 0, 0})
-                    .Ok());
+    ASSERT_TRUE(
+        Do(1, 0, {0, static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8), 0, 0})
+            .Ok());
     EXPECT_TRUE(s_sim->WaitFor("pwm " + std::to_string(value), 2s, true));
 }
 
@@ -175,12 +183,9 @@ struct ModuleErrorCase {
 
 TEST_P(DriverTest, ModuleErrorsBecomeCodes) {
     const ModuleErrorCase cases[] = {
-        {77, 0, {}, kUnknownCommand},
-        {0, 1, {}, kUnknownIndex},
-        {200, 3, {}, kUnknownIndex},
-        {102, 0, {0, 40, 40, 0, 0}, kUnknownIndex},
-        {102, 0, {0, 33, 34, 0, 0}, kBadData},
-        {103, 0, {0, 33, 33, 1, 2}, kBadData},
+        {77, 0, {}, kUnknownCommand},          {0, 1, {}, kUnknownIndex},
+        {200, 3, {}, kUnknownIndex},           {102, 0, {0, 40, 40, 0, 0}, kUnknownIndex},
+        {102, 0, {0, 33, 34, 0, 0}, kBadData}, {103, 0, {0, 33, 33, 1, 2}, kBadData},
         {103, 0, {0, 62, 62, 9, 9}, kBadData},
     };
     for (const auto& c : cases) {
@@ -262,12 +267,11 @@ TEST_P(DriverTest, ClosedHandleIsRefused) {
     EXPECT_EQ(Lib().done(&m_handle), kBadHandle);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DriverTest, ::testing::ValuesIn(kKinds),
-                         CaseName<Kind>);
+INSTANTIATE_TEST_SUITE_P(Kinds, DriverTest, ::testing::ValuesIn(kKinds), CaseName<Kind>);
 
 // What every library does without a simulator.
 class DriverBoundaryTest : public ::testing::TestWithParam<Kind> {
-protected:
+  protected:
     simharness::DriverLib& Lib() { return Library(GetParam().prefix); }
 };
 
@@ -306,7 +310,9 @@ std::string TextOf(simharness::DriverLib& lib, std::uint32_t code) {
 
 TEST_P(DriverBoundaryTest, ErrorTextsAreWindows1250) {
     // "modul neodpovídá" with í = 0xED and á = 0xE1 in Windows-1250.
-    EXPECT_EQ(TextOf(Lib(), kTimeout), "modul neodpov\xED" "d\xE1");
+    EXPECT_EQ(TextOf(Lib(), kTimeout),
+              "modul neodpov\xED"
+              "d\xE1");
     // "neplatné číslo spojení": é 0xE9, č 0xE8, í 0xED.
     EXPECT_EQ(TextOf(Lib(), kBadHandle), "neplatn\xE9 \xE8\xEDslo spojen\xED");
     EXPECT_NE(TextOf(Lib(), 0), TextOf(Lib(), kTimeout));
@@ -353,14 +359,14 @@ TEST_P(DriverBoundaryTest, MissingDeviceIsReported) {
     }
     ::setenv(GetParam().variable, "/nonexistent/rq905-port", 1);
     std::uint32_t handle = 77;
-    const std::uint32_t result =
-        GetParam().form == InitForm::Param ? Lib().initParam(&handle, GetParam().param) : Lib().initPlain(&handle);
+    const std::uint32_t result = GetParam().form == InitForm::Param
+                                     ? Lib().initParam(&handle, GetParam().param)
+                                     : Lib().initPlain(&handle);
     EXPECT_EQ(result, kNoDevice);
     EXPECT_EQ(handle, 0U);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DriverBoundaryTest, ::testing::ValuesIn(kKinds),
-                         CaseName<Kind>);
+INSTANTIATE_TEST_SUITE_P(Kinds, DriverBoundaryTest, ::testing::ValuesIn(kKinds), CaseName<Kind>);
 
 struct UdpInitCase {
     const char* name;
@@ -526,8 +532,8 @@ TEST(SimulatorState, StuckRegisterDoesNotKeepTheWrite) {
 
 TEST(SimulatorInputs, PatternKeepsChanging) {
     TempDir dir;
-    auto sim = StartSim({"--fresh", "--state", dir.Path("state"), "--udp", "0", "--pattern", "count", "--pattern-ms",
-                         "5"});
+    auto sim = StartSim(
+        {"--fresh", "--state", dir.Path("state"), "--udp", "0", "--pattern", "count", "--pattern-ms", "5"});
     ASSERT_TRUE(sim->Ready());
     auto& lib = Library("TRQ1318");
     std::uint32_t handle = 0;

@@ -18,7 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Script = std::function<std::vector<Bytes>(const wire::Request&)>;
 
 class ScriptedTransport final : public drv::Transport {
-public:
+  public:
     ScriptedTransport(Script script, bool datagrams) : m_script(std::move(script)), m_datagrams(datagrams) {}
 
     drv::Result SetSpeed(std::uint32_t baud) override {
@@ -56,7 +56,7 @@ public:
     int discards = 0;
     std::uint32_t speed = 0;
 
-private:
+  private:
     Script m_script;
     bool m_datagrams;
     std::deque<Bytes> m_incoming;
@@ -115,7 +115,8 @@ wire::Reply Changed(wire::Reply reply, std::uint8_t wire::Reply::*field, int del
 }
 
 const LinkCase kCases[] = {
-    {"Clean", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, Result::Ok},
+    {"Clean", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; },
+     Result::Ok},
     {"ByteByByte", false,
      [](const wire::Request& r) {
          std::vector<Bytes> bytes;
@@ -136,10 +137,14 @@ const LinkCase kCases[] = {
      },
      Result::Ok},
     {"NoiseWithFalseStart", false,
-     [](const wire::Request& r) { return std::vector<Bytes>{Join({{0x00, 0x5A, 0x01, 0xC8, 0xFF}, Frame(AnswerTo(r))})}; },
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Join({{0x00, 0x5A, 0x01, 0xC8, 0xFF}, Frame(AnswerTo(r))})};
+     },
      Result::Ok},
     {"ForeignOnly", false,
-     [](const wire::Request& r) { return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1))}; },
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1))};
+     },
      Result::ForeignAddress},
     {"ForeignThenOwn", false,
      [](const wire::Request& r) {
@@ -154,15 +159,22 @@ const LinkCase kCases[] = {
      },
      Result::CrcError},
     {"Silent", false, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout},
-    {"UnknownCommand", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 1))}; },
+    {"UnknownCommand", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 1))}; },
      Result::ModuleUnknownCommand},
-    {"UnknownRegister", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 2))}; },
+    {"UnknownRegister", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 2))}; },
      Result::ModuleUnknownIndex},
-    {"BadData", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 3))}; }, Result::ModuleBadData},
-    {"OtherModuleStatus", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 9))}; },
-     Result::ModuleFailure},
-    {"DatagramClean", true, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, Result::Ok},
-    {"DatagramNoiseFirst", true, [](const wire::Request& r) { return std::vector<Bytes>{Bytes{1, 2, 3}, Frame(AnswerTo(r))}; },
+    {"BadData", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 3))}; },
+     Result::ModuleBadData},
+    {"OtherModuleStatus", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r, 9))}; }, Result::ModuleFailure},
+    {"DatagramClean", true, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; },
+     Result::Ok},
+    {"DatagramNoiseFirst", true,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Bytes{1, 2, 3}, Frame(AnswerTo(r))};
+     },
      Result::Ok},
     {"DatagramLateFirst", true,
      [](const wire::Request& r) {
@@ -177,15 +189,19 @@ const LinkCase kCases[] = {
      },
      Result::CrcError},
     {"DatagramTwoFramesInOne", true,
-     [](const wire::Request& r) { return std::vector<Bytes>{Join({Frame(AnswerTo(r)), Frame(AnswerTo(r))})}; }, Result::Timeout},
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Join({Frame(AnswerTo(r)), Frame(AnswerTo(r))})};
+     },
+     Result::Timeout},
     {"DatagramForeign", true,
-     [](const wire::Request& r) { return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1))}; },
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::address, 1))};
+     },
      Result::ForeignAddress},
     {"DatagramSilent", true, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, LinkTransactTest, ::testing::ValuesIn(kCases),
-                         CaseName<LinkCase>);
+INSTANTIATE_TEST_SUITE_P(Cases, LinkTransactTest, ::testing::ValuesIn(kCases), CaseName<LinkCase>);
 
 TEST(Link, TagsDifferBetweenTransactions) {
     auto transport = std::make_unique<ScriptedTransport>(
@@ -201,8 +217,8 @@ TEST(Link, TagsDifferBetweenTransactions) {
 }
 
 TEST(Link, CellsAboveAByteAreRefusedUnsent) {
-    auto transport = std::make_unique<ScriptedTransport>([](const wire::Request&) { return std::vector<Bytes>{}; },
-                                                         false);
+    auto transport =
+        std::make_unique<ScriptedTransport>([](const wire::Request&) { return std::vector<Bytes>{}; }, false);
     ScriptedTransport* t = transport.get();
     drv::Link link(std::move(transport), false, 0);
     EXPECT_EQ(link.Transact({256, 0, 64, 0, 0, 0, 0, 0}).result, Result::BadParameter);
@@ -218,8 +234,8 @@ struct ConfigCase {
 class LinkConfigTest : public ::testing::TestWithParam<ConfigCase> {};
 
 TEST_P(LinkConfigTest, ValidatesAndApplies) {
-    auto transport = std::make_unique<ScriptedTransport>([](const wire::Request&) { return std::vector<Bytes>{}; },
-                                                         false);
+    auto transport =
+        std::make_unique<ScriptedTransport>([](const wire::Request&) { return std::vector<Bytes>{}; }, false);
     ScriptedTransport* t = transport.get();
     drv::Link link(std::move(transport), false, 0);
     const drv::LineConfig before = link.Config();
@@ -232,15 +248,15 @@ TEST_P(LinkConfigTest, ValidatesAndApplies) {
     EXPECT_EQ(t->speed, GetParam().result == Result::Ok ? GetParam().config.speed : 0U);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LinkConfigTest,
-                         ::testing::Values(ConfigCase{{600, 100, 2}, Result::Ok}, ConfigCase{{115200, 5, 2}, Result::Ok},
-                                           ConfigCase{{9600, 13, 1}, Result::Ok}, ConfigCase{{9600, 13, 3}, Result::Ok},
-                                           ConfigCase{{14400, 13, 2}, Result::BadSpeed},
-                                           ConfigCase{{0, 13, 2}, Result::BadSpeed},
-                                           ConfigCase{{9600, 0, 2}, Result::BadParameter},
-                                           ConfigCase{{9600, 1001, 2}, Result::BadParameter},
-                                           ConfigCase{{9600, 13, 0}, Result::BadMode},
-                                           ConfigCase{{9600, 13, 4}, Result::BadMode}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, LinkConfigTest,
+    ::testing::Values(ConfigCase{{600, 100, 2}, Result::Ok}, ConfigCase{{115200, 5, 2}, Result::Ok},
+                      ConfigCase{{9600, 13, 1}, Result::Ok}, ConfigCase{{9600, 13, 3}, Result::Ok},
+                      ConfigCase{{14400, 13, 2}, Result::BadSpeed}, ConfigCase{{0, 13, 2}, Result::BadSpeed},
+                      ConfigCase{{9600, 0, 2}, Result::BadParameter},
+                      ConfigCase{{9600, 1001, 2}, Result::BadParameter},
+                      ConfigCase{{9600, 13, 0}, Result::BadMode},
+                      ConfigCase{{9600, 13, 4}, Result::BadMode}));
 
 struct TimeoutCase {
     drv::LineConfig config;
@@ -252,7 +268,8 @@ struct TimeoutCase {
 class ReplyTimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};
 
 TEST_P(ReplyTimeoutTest, LineTimePlusAllowance) {
-    EXPECT_EQ(drv::ReplyTimeout(GetParam().config, GetParam().udpTimeoutMs, GetParam().udp).count(), GetParam().us);
+    EXPECT_EQ(drv::ReplyTimeout(GetParam().config, GetParam().udpTimeoutMs, GetParam().udp).count(),
+              GetParam().us);
 }
 
 // 25 bytes of request and reply at 9600 Bd take 26042 us, at 115200 Bd 2171 us,

@@ -47,7 +47,8 @@ struct Expectation {
     }
 };
 
-void Soak(simharness::DriverLib& lib, std::uint32_t handle, std::uint8_t address, std::uint32_t seed, Tally& tally) {
+void Soak(simharness::DriverLib& lib, std::uint32_t handle, std::uint8_t address, std::uint32_t seed,
+          Tally& tally) {
     std::mt19937 random(seed);
     Expectation known;
     const std::string identity = "RQ-905  1.02";
@@ -60,7 +61,8 @@ void Soak(simharness::DriverLib& lib, std::uint32_t handle, std::uint8_t address
             case 0: {
                 const auto index = static_cast<std::uint8_t>(random() % 3);
                 tx = Transact(lib, handle, address, 200, index);
-                if (tx.Ok() && std::string(tx.data.begin() + 1, tx.data.end()) != identity.substr(4 * index, 4)) {
+                if (tx.Ok() &&
+                    std::string(tx.data.begin() + 1, tx.data.end()) != identity.substr(4 * index, 4)) {
                     ++tally.wrongValues;
                     tally.Problem("identification " + std::to_string(index));
                 }
@@ -79,7 +81,8 @@ void Soak(simharness::DriverLib& lib, std::uint32_t handle, std::uint8_t address
                 if (tx.Ok()) {
                     if (!known.registers[reg].contains(tx.data[3]) || tx.data[1] != reg) {
                         ++tally.wrongValues;
-                        tally.Problem("register " + std::to_string(reg) + " read " + std::to_string(tx.data[3]));
+                        tally.Problem("register " + std::to_string(reg) + " read " +
+                                      std::to_string(tx.data[3]));
                     }
                     known.registers[reg] = {tx.data[3]};
                 }
@@ -161,7 +164,9 @@ void Check(const char* name, const Tally& tally) {
         ADD_FAILURE() << name << ": " << p;
     }
     // The faults were really injected, and most transactions still succeed.
-    const auto count = [&](std::uint32_t code) { return tally.codes.contains(code) ? tally.codes.at(code) : 0; };
+    const auto count = [&](std::uint32_t code) {
+        return tally.codes.contains(code) ? tally.codes.at(code) : 0;
+    };
     EXPECT_GT(count(11), 0) << name;
     EXPECT_GT(count(12), 0) << name;
     EXPECT_GT(count(13), 0) << name;
@@ -170,9 +175,9 @@ void Check(const char* name, const Tally& tally) {
 
 TEST(FaultSoak, EveryResultIsRightDataOrAnErrorCode) {
     TempDir dir;
-    auto sim = StartSim({"--fresh", "--state", dir.Path("state"), "--pty", "--udp", "0", "--modules", "2", "--speed",
-                         "115200", "--inputs", "0x5A", "--faults", "0.2", "--delay-ms", "12", "--seed", "905",
-                         "--quiet"});
+    auto sim = StartSim({"--fresh", "--state", dir.Path("state"), "--pty", "--udp", "0", "--modules", "2",
+                         "--speed", "115200", "--inputs", "0x5A", "--faults", "0.2", "--delay-ms", "12",
+                         "--seed", "905", "--quiet"});
     ASSERT_TRUE(sim->Ready());
 
     auto& com = Library("TCOM318");

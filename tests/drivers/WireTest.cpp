@@ -34,9 +34,7 @@ struct CrcCase {
 
 class Crc16Test : public ::testing::TestWithParam<CrcCase> {};
 
-TEST_P(Crc16Test, MatchesPublishedValues) {
-    EXPECT_EQ(wire::Crc16(FromHex(GetParam().hex)), GetParam().crc);
-}
+TEST_P(Crc16Test, MatchesPublishedValues) { EXPECT_EQ(wire::Crc16(FromHex(GetParam().hex)), GetParam().crc); }
 
 // "123456789" is the standard check string of CRC-16/MODBUS; the others are
 // Modbus RTU requests, checked with an independent bitwise implementation.
@@ -65,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, RequestFrameTest,
     ::testing::Values(RequestCase{{1, 200, 0, 7, {0, 0, 0, 0, 0}}, "A5 01 C8 00 07 00 00 00 00 00 67 44"},
                       RequestCase{{1, 1, 0, 0x80, {0, 232, 3, 0, 0}}, "A5 01 01 00 80 00 E8 03 00 00 70 A9"},
-                      RequestCase{{255, 103, 0, 0xFF, {0, 63, 63, 9, 9}}, "A5 FF 67 00 FF 00 3F 3F 09 09 8A EE"}));
+                      RequestCase{{255, 103, 0, 0xFF, {0, 63, 63, 9, 9}},
+                                  "A5 FF 67 00 FF 00 3F 3F 09 09 8A EE"}));
 
 struct ReplyCase {
     wire::Reply reply;
@@ -84,10 +83,11 @@ TEST_P(ReplyFrameTest, DecodesBackFromTheFrame) {
     EXPECT_EQ(*decoded, GetParam().reply);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, ReplyFrameTest,
-    ::testing::Values(ReplyCase{{1, 200, 0, 7, 0, {0, 'R', 'Q', '-', '9'}}, "5A 01 C8 00 07 00 00 52 51 2D 39 AA D6"},
-                      ReplyCase{{1, 77, 0, 3, 1, {0, 0, 0, 0, 0}}, "5A 01 4D 00 03 01 00 00 00 00 00 2C 7A"}));
+INSTANTIATE_TEST_SUITE_P(Frames, ReplyFrameTest,
+                         ::testing::Values(ReplyCase{{1, 200, 0, 7, 0, {0, 'R', 'Q', '-', '9'}},
+                                                     "5A 01 C8 00 07 00 00 52 51 2D 39 AA D6"},
+                                           ReplyCase{{1, 77, 0, 3, 1, {0, 0, 0, 0, 0}},
+                                                     "5A 01 4D 00 03 01 00 00 00 00 00 2C 7A"}));
 
 TEST(WireDecode, EveryFlippedBitIsRejected) {
     const auto frame = wire::Encode(wire::Reply{5, 102, 0, 33, 0, {0, 35, 35, 200, 200}});
@@ -139,10 +139,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, AnswersTest,
 
 struct StreamCase {
     const char* name;
-    std::string hex;       // the stream, fed in pieces of `piece` bytes
+    std::string hex;  // the stream, fed in pieces of `piece` bytes
     std::size_t piece;
-    std::size_t frames;    // valid frames expected
-    std::size_t crcErrors; // candidates rejected
+    std::size_t frames;     // valid frames expected
+    std::size_t crcErrors;  // candidates rejected
 };
 
 class ReplyStreamTest : public ::testing::TestWithParam<StreamCase> {};
@@ -166,17 +166,17 @@ TEST_P(ReplyStreamTest, FindsTheFramesInTheStream) {
 // The identification reply 5A01C8000700005251 2D39AAD6 in different company.
 INSTANTIATE_TEST_SUITE_P(
     Streams, ReplyStreamTest,
-    ::testing::Values(
-        StreamCase{"Alone", "5A01C8000700005251 2D39AAD6", 13, 1, 0},
-        StreamCase{"ByteByByte", "5A01C8000700005251 2D39AAD6", 1, 1, 0},
-        StreamCase{"AfterNoise", "0011FF 5A01C8000700005251 2D39AAD6", 5, 1, 0},
-        // A noise byte that looks like the start of a frame costs one rejected
-        // candidate, and the real frame behind it is still found.
-        StreamCase{"AfterFalseStart", "5A33 5A01C8000700005251 2D39AAD6", 4, 1, 1},
-        StreamCase{"Twice", "5A01C8000700005251 2D39AAD6 5A01C8000700005251 2D39AAD6", 7, 2, 0},
-        StreamCase{"Corrupted", "5A01C8000700005251 2D38AAD6", 13, 0, 1},
-        StreamCase{"CorruptedThenGood", "5A01C8000700005251 2D38AAD6 5A01C8000700005251 2D39AAD6", 26, 1, 1},
-        StreamCase{"Truncated", "5A01C8000700005251 2D39", 3, 0, 0}),
+    ::testing::Values(StreamCase{"Alone", "5A01C8000700005251 2D39AAD6", 13, 1, 0},
+                      StreamCase{"ByteByByte", "5A01C8000700005251 2D39AAD6", 1, 1, 0},
+                      StreamCase{"AfterNoise", "0011FF 5A01C8000700005251 2D39AAD6", 5, 1, 0},
+                      // A noise byte that looks like the start of a frame costs one rejected
+                      // candidate, and the real frame behind it is still found.
+                      StreamCase{"AfterFalseStart", "5A33 5A01C8000700005251 2D39AAD6", 4, 1, 1},
+                      StreamCase{"Twice", "5A01C8000700005251 2D39AAD6 5A01C8000700005251 2D39AAD6", 7, 2, 0},
+                      StreamCase{"Corrupted", "5A01C8000700005251 2D38AAD6", 13, 0, 1},
+                      StreamCase{"CorruptedThenGood",
+                                 "5A01C8000700005251 2D38AAD6 5A01C8000700005251 2D39AAD6", 26, 1, 1},
+                      StreamCase{"Truncated", "5A01C8000700005251 2D39", 3, 0, 0}),
     CaseName<StreamCase>);
 
 TEST(ReplyStream, ClearForgetsAPartialFrame) {

@@ -56,14 +56,14 @@ __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Init)(uint32_t* handl
 #endif
 
 __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(SetConfig)(uint32_t handle, uint32_t speed,
-                                                                       uint32_t value, uint32_t mode) {
+                                                                      uint32_t value, uint32_t mode) {
     Record("SetConfig", {handle, speed, value, mode});
     return Rec().setConfigResult;
 }
 
 #ifndef FAKE_OMIT_GETCONFIG
 __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(GetConfig)(uint32_t handle, uint32_t* speed,
-                                                                       uint32_t* value, uint32_t* mode) {
+                                                                      uint32_t* value, uint32_t* mode) {
     Record("GetConfig", {handle});
     *speed = 9600;
     *value = 13;
@@ -73,7 +73,8 @@ __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(GetConfig)(uint32_t h
 #endif
 
 __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Send)(uint32_t handle, const uint32_t* request,
-                                                                  uint32_t* reply, uint32_t* out, uint32_t* status) {
+                                                                 uint32_t* reply, uint32_t* out,
+                                                                 uint32_t* status) {
     TRecCall& call = Record("Send", {handle});
     for (int i = 0; i < 8; ++i) call.request[static_cast<std::size_t>(i)] = request[i];
     const std::array<uint32_t, 8> sent = call.request;

@@ -51,7 +51,8 @@ bool Reference(std::string_view text, int32_t& value) {
     if (text.starts_with("-") || text.starts_with("+")) text.remove_prefix(1);
     if (!IsDigits(text, false) || !Significant(text, 10, 10, magnitude)) return false;
     if (magnitude > (negative ? 2147483648ull : 2147483647ull)) return false;
-    value = static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude));
+    value =
+        static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude));
     return true;
 }
 

@@ -1,9 +1,9 @@
 // The main window: menu, dialog commands, status bar, creation and close.
 #include <QAction>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +20,7 @@ using namespace guitest;
 namespace {
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Rec().Reset();
         char tmpl[] = "/tmp/rq905-gui-XXXXXX";
@@ -48,14 +48,13 @@ TEST_F(MainWindowTest, CaptionSizeMenuAndPanels) {
         const char* caption;
         bool visible;
     };
-    for (const Item& item : {Item{"Pipojen1", "&Připojení", true}, Item{"Nastaven1", "&Nastavení", true},
-                             Item{"AdresaRychlost1", "Adresa, rychlost", true},
-                             Item{"NastavDIO1", "Digitální vstupy/výstupy", true},
-                             Item{"Kalibracevstup1", "PWM výstup", true},
-                             Item{"Okamithodnoty1", "&Okamžité hodnoty", true}, Item{"OkamAIN2", "PWM výstup", true},
-                             Item{"OkamDIN2", "Digitální vstupy", false},
-                             Item{"OkamDOUT1", "Digitální výstupy", true},
-                             Item{"Statusregistr1", "Status registr", true}, Item{"Konec2", "&Konec", true}}) {
+    for (const Item& item :
+         {Item{"Pipojen1", "&Připojení", true}, Item{"Nastaven1", "&Nastavení", true},
+          Item{"AdresaRychlost1", "Adresa, rychlost", true},
+          Item{"NastavDIO1", "Digitální vstupy/výstupy", true}, Item{"Kalibracevstup1", "PWM výstup", true},
+          Item{"Okamithodnoty1", "&Okamžité hodnoty", true}, Item{"OkamAIN2", "PWM výstup", true},
+          Item{"OkamDIN2", "Digitální vstupy", false}, Item{"OkamDOUT1", "Digitální výstupy", true},
+          Item{"Statusregistr1", "Status registr", true}, Item{"Konec2", "&Konec", true}}) {
         auto* action = form.findChild<QAction*>(item.name);
         ASSERT_NE(action, nullptr) << item.name;
         EXPECT_EQ(FromQt(action->text()), item.caption) << item.name;

@@ -13,7 +13,7 @@ using namespace guitest;
 namespace {
 
 class ConnectionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Rec().Reset();
         SetDefaults(&m_data);
@@ -91,13 +91,12 @@ TEST_P(RowsTest, ShowsTheRowsOfTheKind) {
     EXPECT_EQ(Combo(*f, "ComboBox2")->currentIndex(), GetParam().kind < 5 ? GetParam().kind : -1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RowsTest,
-                         ::testing::Values(RowsCase{0, {{"Číslo portu COMx", "3"}}},
-                                           RowsCase{1, {{"Bázová adresa PCI-318", "1000h"}}}, RowsCase{2, {}},
-                                           RowsCase{3, {}},
-                                           RowsCase{4, {{"IP adresa", "10.1.2.3"}, {"UDP port", "7000"},
-                                                        {"UDP timeout", "250"}}},
-                                           RowsCase{6, {}}));
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, RowsTest,
+    ::testing::Values(RowsCase{0, {{"Číslo portu COMx", "3"}}},
+                      RowsCase{1, {{"Bázová adresa PCI-318", "1000h"}}}, RowsCase{2, {}}, RowsCase{3, {}},
+                      RowsCase{4, {{"IP adresa", "10.1.2.3"}, {"UDP port", "7000"}, {"UDP timeout", "250"}}},
+                      RowsCase{6, {}}));
 
 TEST_F(ConnectionTest, ChangingTheKindRefillsFromTheRecord) {
     m_data.Kind = 0;
@@ -153,11 +152,19 @@ TEST_F(ConnectionTest, SuccessfulSetUpOverTheLan) {
 
 TEST_F(ConnectionTest, ZeroBytesStillCountAsIdentificationCharacters) {
     m_data.Kind = 2;
-    m_module.ident = std::string("AB\0\0CDEF\0" "1.0", 12);
+    m_module.ident = std::string(
+        "AB\0\0CDEF\0"
+        "1.0",
+        12);
     auto f = Open();
     Click(f.get(), "Button1");
-    EXPECT_EQ(m_data.ModuleIdent, std::string("AB\0\0CDEF v.\0" "1.0", 15));
-    EXPECT_EQ(f->PanelText(), "Připojení úspěšně inicializováno. Připojen modul   AB\xB7\xB7" "CDEF v.\xB7" "1.0");
+    EXPECT_EQ(m_data.ModuleIdent, std::string("AB\0\0CDEF v.\0"
+                                              "1.0",
+                                              15));
+    EXPECT_EQ(f->PanelText(),
+              "Připojení úspěšně inicializováno. Připojen modul   AB\xB7\xB7"
+              "CDEF v.\xB7"
+              "1.0");
 }
 
 // ---- checks and failures ----
@@ -299,7 +306,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(Com, EntryTest,
                          ::testing::Values(EntryCase{0, "abc", "1", 1, 1}, EntryCase{0, "", "1", 1, 1},
-                                           EntryCase{0, "0x10", "16", 16, 16}, EntryCase{0, "300", "300", 300, 44},
+                                           EntryCase{0, "0x10", "16", 16, 16},
+                                           EntryCase{0, "300", "300", 300, 44},
                                            EntryCase{0, "-1", "65535", 65535, 255},
                                            EntryCase{0, " 4", "4", 4, 4}));
 
@@ -359,8 +367,8 @@ TEST_F(ConnectionTest, EscapeDoesNotCloseAndTabOrderIsAsDesigned) {
         w = w->nextInFocusChain();
         while (!w->focusPolicy() || w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"Edit1", "Edit2", "ComboBox1", "Button1", "Button2", "ComboBox2",
-                                               "Edit3", "Edit4"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"Edit1", "Edit2", "ComboBox1", "Button1", "Button2",
+                                               "ComboBox2", "Edit3", "Edit4"}));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // main() of every GUI test: a real QApplication on the offscreen platform
 // unless the caller chose another (Xvfb, a desktop).
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

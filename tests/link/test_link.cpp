@@ -8,7 +8,7 @@
 namespace {
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Rec().Reset(); }
     void TearDown() override {
         uint32_t h = 1;
@@ -45,7 +45,8 @@ TEST_P(InitFormTest, CallsInitOfItsKindWithItsForm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, InitFormTest,
-                         ::testing::Values(InitFormCase{0, "TCOM318", {0x2A0}}, InitFormCase{1, "TPCI318", {0x2A0}},
+                         ::testing::Values(InitFormCase{0, "TCOM318", {0x2A0}},
+                                           InitFormCase{1, "TPCI318", {0x2A0}},
                                            InitFormCase{2, "TPCI1318", {}}, InitFormCase{3, "TUSB1318", {}}));
 
 TEST_F(LinkTest, LanInitGetsIpTextPortAndTimeoutIntact) {
@@ -134,13 +135,14 @@ struct Bytes {
 };
 
 class TransactionTest : public LinkTest {
-protected:
+  protected:
     void SetUp() override {
         LinkTest::SetUp();
         ASSERT_EQ(Open(4), 0u);
     }
     Bytes Run(uint8_t address, uint8_t command, uint8_t index, Bytes in, uint32_t handle = 0x51) {
-        ModuleTransaction(4, handle, address, command, index, in.d0, in.d1, in.d2, in.d3, in.d4, in.status, m_reply);
+        ModuleTransaction(4, handle, address, command, index, in.d0, in.d1, in.d2, in.d3, in.d4, in.status,
+                          m_reply);
         return in;
     }
     TCellBlock m_reply{};
@@ -181,10 +183,10 @@ TEST_P(TransactionFailureTest, ZeroesDataAndReportsTheCode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, TransactionFailureTest,
-                         ::testing::Values(FailureCase{0, 3, 3},       // module status
-                                           FailureCase{7, 0, 7},       // Send's own result
-                                           FailureCase{7, 3, 7},       // result wins over status
-                                           FailureCase{0, 256, 0},     // success decided on 32 bits
+                         ::testing::Values(FailureCase{0, 3, 3},    // module status
+                                           FailureCase{7, 0, 7},    // Send's own result
+                                           FailureCase{7, 3, 7},    // result wins over status
+                                           FailureCase{0, 256, 0},  // success decided on 32 bits
                                            FailureCase{0, 0x1FF, 0xFF}));
 
 TEST_F(TransactionTest, HandleZeroSendsNothingAndTouchesNothing) {
@@ -251,8 +253,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{102, "chyba inicializace knihovny TPCI1318.DLL"},
                       TextCase{103, "chyba inicializace knihovny TUSB1318.DLL"},
                       TextCase{104, "chyba inicializace knihovny TRQ1318.DLL"},
-                      TextCase{110, "chybná knihovna TCOM318.DLL"}, TextCase{111, "chybná knihovna TPCI318.DLL"},
-                      TextCase{112, "chybná knihovna TPCI1318.DLL"}, TextCase{113, "chybná knihovna TUSB1318.DLL"},
+                      TextCase{110, "chybná knihovna TCOM318.DLL"},
+                      TextCase{111, "chybná knihovna TPCI318.DLL"},
+                      TextCase{112, "chybná knihovna TPCI1318.DLL"},
+                      TextCase{113, "chybná knihovna TUSB1318.DLL"},
                       TextCase{114, "chybná knihovna TRQ1318.DLL"}, TextCase{105, "neznámý chybový kód"},
                       TextCase{107, "neznámý chybový kód"}, TextCase{109, "neznámý chybový kód"},
                       TextCase{115, "neznámý chybový kód"}, TextCase{256, "neznámý chybový kód"},

@@ -33,7 +33,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CellsCase{"FromCell0", Block({{0, 'a'}, {1, 'b'}, {2, 'c'}}), "abc"},
                       CellsCase{"EmptyWhenCells0And1Zero", Block({{2, 'x'}, {3, 'y'}}), ""},
                       CellsCase{"NoTerminator", Full('z'), std::string(100, 'z')},
-                      CellsCase{"LowEightBits", Block({{1, 0x1F8}, {2, 0xFFFFFF61}}), "\xF8" "a"},
+                      CellsCase{"LowEightBits", Block({{1, 0x1F8}, {2, 0xFFFFFF61}}),
+                                "\xF8"
+                                "a"},
                       CellsCase{"Cell0OnlyThenZero", Block({{0, 'q'}, {2, 'r'}}), "q"}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -73,8 +75,9 @@ TEST_P(SpeedTest, MapsBothWays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SpeedTest,
-                         ::testing::Values(SpeedCase{0, 600, 100}, SpeedCase{1, 1200, 100}, SpeedCase{2, 2400, 50},
-                                           SpeedCase{3, 4800, 25}, SpeedCase{4, 9600, 13}, SpeedCase{5, 19200, 7},
+                         ::testing::Values(SpeedCase{0, 600, 100}, SpeedCase{1, 1200, 100},
+                                           SpeedCase{2, 2400, 50}, SpeedCase{3, 4800, 25},
+                                           SpeedCase{4, 9600, 13}, SpeedCase{5, 19200, 7},
                                            SpeedCase{6, 38400, 5}, SpeedCase{7, 57600, 5},
                                            SpeedCase{8, 115200, 5}));
 

@@ -84,23 +84,26 @@ class Utf8ToCp1250Test : public testing::TestWithParam<TUtf8Case> {};
 
 TEST_P(Utf8ToCp1250Test, Converts) { EXPECT_EQ(Utf8ToCp1250(GetParam().utf8), GetParam().cp1250); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Utf8ToCp1250Test,
-    testing::Values(TUtf8Case{"Empty", "", ""}, TUtf8Case{"Ascii", "abc=1", "abc=1"},
-                    TUtf8Case{"Euro", "\xE2\x82\xAC", "\x80"},
-                    TUtf8Case{"NulKept", std::string("a\0b", 3), std::string("a\0b", 3)},
-                    TUtf8Case{"OutsideCodePage", "\xE4\xB8\xAD", "?"},                  // U+4E2D
-                    TUtf8Case{"Latin1NotInCp1250", "\xC3\xA0", "?"},                    // U+00E0
-                    TUtf8Case{"FourByte", "\xF0\x9F\x98\x80x", "?x"},                   // U+1F600
-                    TUtf8Case{"OtherC1Control", "\xC2\x80", "?"},                       // U+0080
-                    TUtf8Case{"LoneContinuation", "\x80z", "?z"},                       // one per byte
-                    TUtf8Case{"Truncated", "\xC5", "?"}, TUtf8Case{"TruncatedThree", "\xE2\x82", "??"},
-                    TUtf8Case{"Overlong", "\xC0\xAF", "??"}, TUtf8Case{"OverlongThree", "\xE0\x80\xAF", "???"},
-                    TUtf8Case{"Surrogate", "\xED\xA0\x80", "???"},
-                    TUtf8Case{"BeyondUnicode", "\xF4\x90\x80\x80", "????"},
-                    TUtf8Case{"InvalidLead", "\xFF\xFE", "??"},
-                    TUtf8Case{"BrokenThenValid", "\xC5\xC5\x99", "?\xF8"}),
-    [](const testing::TestParamInfo<TUtf8Case>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Utf8ToCp1250Test,
+                         testing::Values(TUtf8Case{"Empty", "", ""}, TUtf8Case{"Ascii", "abc=1", "abc=1"},
+                                         TUtf8Case{"Euro", "\xE2\x82\xAC", "\x80"},
+                                         TUtf8Case{"NulKept", std::string("a\0b", 3), std::string("a\0b", 3)},
+                                         TUtf8Case{"OutsideCodePage", "\xE4\xB8\xAD", "?"},  // U+4E2D
+                                         TUtf8Case{"Latin1NotInCp1250", "\xC3\xA0", "?"},    // U+00E0
+                                         TUtf8Case{"FourByte", "\xF0\x9F\x98\x80x", "?x"},   // U+1F600
+                                         TUtf8Case{"OtherC1Control", "\xC2\x80", "?"},       // U+0080
+                                         TUtf8Case{"LoneContinuation", "\x80z", "?z"},       // one per byte
+                                         TUtf8Case{"Truncated", "\xC5", "?"},
+                                         TUtf8Case{"TruncatedThree", "\xE2\x82", "??"},
+                                         TUtf8Case{"Overlong", "\xC0\xAF", "??"},
+                                         TUtf8Case{"OverlongThree", "\xE0\x80\xAF", "???"},
+                                         TUtf8Case{"Surrogate", "\xED\xA0\x80", "???"},
+                                         TUtf8Case{"BeyondUnicode", "\xF4\x90\x80\x80", "????"},
+                                         TUtf8Case{"InvalidLead", "\xFF\xFE", "??"},
+                                         TUtf8Case{"BrokenThenValid", "\xC5\xC5\x99", "?\xF8"}),
+                         [](const testing::TestParamInfo<TUtf8Case>& row) {
+                             return std::string(row.param.name);
+                         });
 
 TEST(Cp1250CaseTest, LowerMatchesUnicodeCaseMapping) {
     locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));

@@ -31,13 +31,14 @@ void WriteBytes(const std::string& path, const std::string& data) {
 std::vector<std::string> DirectoryEntries(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 class TempDirTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "rq905iniXXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -87,8 +88,9 @@ TEST_P(GoldenTest, WritesMatchReference) {
 }
 
 const std::vector<TWrite> kSaveRq1318 = {
-    {"Připojení", "Rozhraní", "RQ-1318"}, {"RQ-1318", "IP adresa", "10.0.0.7"}, {"RQ-1318", "UDP port", "5001"},
-    {"RQ-1318", "UDP timeout", "250"},    {"Připojení", "Adresa", "12"},        {"Připojení", "Rychlost", "115200"},
+    {"Připojení", "Rozhraní", "RQ-1318"}, {"RQ-1318", "IP adresa", "10.0.0.7"},
+    {"RQ-1318", "UDP port", "5001"},      {"RQ-1318", "UDP timeout", "250"},
+    {"Připojení", "Adresa", "12"},        {"Připojení", "Rychlost", "115200"},
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,7 +138,8 @@ TEST_P(ReadTest, Reads) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadTest,
     testing::Values(
-        TReadCase{"UpperCaseCzechNames", "[PŘIPOJENÍ]\r\nROZHRANÍ=RQ-1318\r\n", "Připojení", "Rozhraní", "RQ-1318"},
+        TReadCase{"UpperCaseCzechNames", "[PŘIPOJENÍ]\r\nROZHRANÍ=RQ-1318\r\n", "Připojení", "Rozhraní",
+                  "RQ-1318"},
         TReadCase{"LowerCaseCzechNames", "[čÍSLO]\r\nžluťoučký kůň=1\r\n", "Číslo", "ŽLUŤOUČKÝ KŮŇ", "1"},
         TReadCase{"AskedWithBlanks", "[a]\nb=1\n", "  a ", "\tb ", "1"},
         TReadCase{"ValueTrimmed", "[Připojení]\r\n  Adresa \t=   5 \t\r\n", "Připojení", "Adresa", "5"},

@@ -21,12 +21,12 @@ int main() {
                 input.push_back(random() % 3 == 0 ? wire::kReplySync : byte());
             }
             if (random() % 2 == 0) {
-                const auto frame = wire::Encode(wire::Reply{byte(), byte(), byte(), byte(), byte(),
-                                                            {byte(), byte(), byte(), byte(), byte()}});
+                const auto frame = wire::Encode(wire::Reply{
+                    byte(), byte(), byte(), byte(), byte(), {byte(), byte(), byte(), byte(), byte()}});
                 input.insert(input.end(), frame.begin(), frame.end());
             } else {
-                const auto frame =
-                    wire::Encode(wire::Request{byte(), byte(), byte(), byte(), {byte(), byte(), byte(), byte(), byte()}});
+                const auto frame = wire::Encode(
+                    wire::Request{byte(), byte(), byte(), byte(), {byte(), byte(), byte(), byte(), byte()}});
                 input.insert(input.end(), frame.begin(), frame.end());
             }
             if (random() % 4 == 0) {
