@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "Deadline_posix.h"
 #include "Transport.h"
 
 namespace drv {
@@ -22,15 +23,6 @@ constexpr std::pair<std::uint32_t, speed_t> kBaudConstants[] = {
     {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
     {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
-
-timespec Remaining(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return {0, 0};
-    }
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-}
 
 class SerialTransport final : public Transport {
   public:

@@ -11,20 +11,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Deadline_posix.h"
 #include "Transport.h"
 
 namespace drv {
 
 namespace {
-
-timespec Remaining(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return {0, 0};
-    }
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-}
 
 class UdpTransport final : public Transport {
   public:

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "GuiTest.h"
 #include "SimProcess.h"
 #include "core/Dekl.h"
 #include "core/IntText.h"
@@ -53,23 +54,7 @@ class LiveE2ETest : public ::testing::Test {
                                      "--address", std::to_string(kAddress)});
         ASSERT_TRUE(m_sim->Ready());
 
-        SetDefaults(&m_rec);
-        m_rec.Kind = kKindLan;
-        m_rec.IpAddress = "127.0.0.1";
-        m_rec.UdpPort = m_sim->UdpPort();
-        m_rec.UdpTimeout = 200;
-        m_rec.InitParams.fill(0);
-        m_rec.InitParams[0] = reinterpret_cast<uintptr_t>(m_rec.IpAddress.c_str());
-        m_rec.InitParams[1] = m_rec.UdpPort;
-        m_rec.InitParams[2] = m_rec.UdpTimeout;
-        uint32_t handle = 0;
-        ASSERT_EQ(OpenInterface(kKindLan, handle, m_rec.InitParams), 0u);
-        m_rec.Handle = handle;
-        m_rec.Connected = 1;
-        ASSERT_EQ(InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
-                                     SpeedConfigValue(kDefaultSpeedIndex), 2),
-                  0u);
-        m_rec.ModuleAddress = kAddress;
+        ASSERT_TRUE(guitest::ConnectUdp(m_rec, m_sim->UdpPort(), kAddress));
     }
     void TearDown() override {
         if (IsConnected(m_rec)) CloseInterface(m_rec.Kind, m_rec.Handle);

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "GuiTest.h"
 #include "SimProcess.h"
 #include "core/Dekl.h"
 #include "ui/NastavAdr.h"
@@ -58,7 +59,6 @@ class SettingsE2ETest : public ::testing::Test {
 
     // fresh: factory settings at kAddress; otherwise the state file decides.
     void StartSim(bool fresh, std::vector<std::string> extra = {}) {
-        // Not --quiet: the simulator then skips saving its state file.
         std::vector<std::string> args{"--udp", "0", "--state", m_state};
         if (fresh) {
             for (const char* a : {"--fresh", "--address"}) args.emplace_back(a);
@@ -73,24 +73,7 @@ class SettingsE2ETest : public ::testing::Test {
         m_sim->Stop();
         m_sim.reset();
     }
-    void Connect(uint8_t address) {
-        SetDefaults(&m_rec);
-        m_rec.Kind = kKindLan;
-        m_rec.IpAddress = "127.0.0.1";
-        m_rec.UdpPort = m_sim->UdpPort();
-        m_rec.UdpTimeout = 200;
-        m_rec.InitParams[0] = reinterpret_cast<uintptr_t>(m_rec.IpAddress.c_str());
-        m_rec.InitParams[1] = m_rec.UdpPort;
-        m_rec.InitParams[2] = m_rec.UdpTimeout;
-        uint32_t handle = 0;
-        ASSERT_EQ(OpenInterface(kKindLan, handle, m_rec.InitParams), 0u);
-        m_rec.Handle = handle;
-        m_rec.Connected = 1;
-        ASSERT_EQ(InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
-                                     SpeedConfigValue(kDefaultSpeedIndex), 2),
-                  0u);
-        m_rec.ModuleAddress = address;
-    }
+    void Connect(uint8_t address) { ASSERT_TRUE(guitest::ConnectUdp(m_rec, m_sim->UdpPort(), address)); }
     void Disconnect() {
         if (IsConnected(m_rec)) CloseInterface(m_rec.Kind, m_rec.Handle);
         m_rec.Connected = 0;

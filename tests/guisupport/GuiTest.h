@@ -52,6 +52,26 @@ inline void Disconnect(TData& data) {
     data.Handle = 0;
 }
 
+// A record connected over the real UDP driver to a simulator on loopback,
+// as the connection dialog leaves it; false when the link did not open.
+inline bool ConnectUdp(TData& rec, uint16_t port, uint8_t address) {
+    SetDefaults(&rec);
+    rec.Kind = kKindLan;
+    rec.IpAddress = "127.0.0.1";
+    rec.UdpPort = port;
+    rec.UdpTimeout = 200;
+    rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
+    rec.InitParams[1] = rec.UdpPort;
+    rec.InitParams[2] = rec.UdpTimeout;
+    uint32_t handle = 0;
+    if (OpenInterface(kKindLan, handle, rec.InitParams) != 0) return false;
+    rec.Handle = handle;
+    rec.Connected = 1;
+    rec.ModuleAddress = address;
+    return InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
+                              SpeedConfigValue(kDefaultSpeedIndex), 2) == 0;
+}
+
 // A module as the recording driver answers for it: registers keep what is
 // written, identification, inputs and status register.
 struct TFakeModule {
