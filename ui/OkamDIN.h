@@ -1,42 +1,17 @@
 // The digital inputs monitor: shows DIN0-DIN7 as "0" or "1", polled every
 // 100 ms while the dialog exists.
-//
-// Also home of what both monitors (this one and the status register's)
-// share: the bit texts and the column that shows one byte bit by bit.
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <string>
+
+#include "ui/BitColumn.h"
 
 struct TData;
-class QLabel;
 class QPushButton;
 class QTimer;
 class TStatusLine;
-
-// "1" when the bit is set, else "0"; bits above 7 read "0".
-const char* BitText(uint8_t byte, unsigned bit);
-
-// Eight name labels, one a row, and to their right a narrow sunken white
-// panel of eight value labels; row r shows bit r of one byte, so the least
-// significant bit is at the top. Every value starts as "0".
-class TBitColumn {
-  public:
-    struct TNames {
-        std::array<const char*, 8> captions;  // name label texts, top down
-        std::string namePrefix;               // name label r is namePrefix + r
-        std::string valuePrefix;              // value label r is valuePrefix + r
-        const char* panel;
-    };
-    TBitColumn(QWidget* parent, int left, int top, int nameWidth, const TNames& names);
-    void ShowByte(uint8_t byte);
-
-  private:
-    std::array<QLabel*, 8> m_values{};
-};
 
 // Polls from a window timer for as long as the dialog exists. Ticks never
 // nest, and a blocking transaction that outlasts the interval leaves no

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "ui/OkamDIN.h"
+#include "ui/BitColumn.h"
 
 struct TData;
 class QPushButton;
