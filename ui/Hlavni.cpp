@@ -61,6 +61,11 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
     QStatusBar* status = statusBar();
     status->setObjectName("StatusBar1");
     status->setSizeGripEnabled(false);
+    // The panels have the widths of the original window, which were made
+    // for an 8-point font; the identification must fit in the first.
+    QFont small = status->font();
+    small.setPointSize(8);
+    status->setFont(small);
     const std::array<int, 3> widths = {140, 80, 120};
     const std::array<const char*, 4> captions = {" Modul", " Adresa", " Rychlost", ""};
     for (int i = 0; i < 4; ++i) {
