@@ -141,3 +141,14 @@ bool Cp1250EqualNoCase(std::string_view a, std::string_view b) {
     }
     return true;
 }
+
+std::string PrintableText(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        const auto b = static_cast<unsigned char>(c);
+        // In 0x80-0x9F a byte whose Unicode is its own number is an undefined one.
+        const bool undefined = b >= 0x80 && b < 0xA0 && kHighHalf[b - 0x80] == b;
+        if (b < 0x20 || b == 0x7F || undefined) c = '\xB7';
+    }
+    return shown;
+}

@@ -21,3 +21,9 @@ char Cp1250ToLower(char c);
 
 // Equality without regard to letter case, by Cp1250ToLower.
 bool Cp1250EqualNoCase(std::string_view a, std::string_view b);
+
+// The module's identification may hold any byte: control characters, and
+// the bytes that Windows-1250 leaves undefined (they become C1 controls in
+// Unicode, which terminals obey), show as a middle dot, so nothing is
+// hidden, nothing cuts the text short and nothing drives a terminal.
+std::string PrintableText(std::string_view text);

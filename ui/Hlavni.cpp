@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <cstdio>
 
+#include "core/Cp1250.h"
 #include "core/IntText.h"
 #include "ui/FormUtil.h"
 #include "ui/NastavAdr.h"

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "core/Cp1250.h"
 #include "core/Dekl.h"
 #include "core/IntText.h"
 #include "ui/FormUtil.h"

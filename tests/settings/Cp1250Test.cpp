@@ -156,3 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TNoCaseCase{"Š", "\x8A", true}, TNoCaseCase{"š", "\x8A", true}));
 
 }  // namespace
+
+// Bytes that would drive a terminal or cut a text short show as a middle dot;
+// Czech letters and the typographic marks of 0x80-0x9F stay.
+TEST(Cp1250Test, PrintableTextMarksOnlyNonPrintingBytes) {
+    const std::string raw("RQ\0\x1B[2J\x7F\x81\x90\x9B\x8A\xE8\xED-9", 16);
+    EXPECT_EQ(PrintableText(raw), "RQ\xB7\xB7[2J\xB7\xB7\xB7\x9B\x8A\xE8\xED-9");
+}
