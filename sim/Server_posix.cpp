@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleLines.h"
 #include "Server.h"
 
 namespace sim {
@@ -263,11 +264,11 @@ class Server {
         if (n <= 0) {
             return n < 0 && (errno == EINTR || errno == EAGAIN);
         }
-        m_console.append(buffer.data(), static_cast<std::size_t>(n));
-        for (auto end = m_console.find('\n'); end != std::string::npos; end = m_console.find('\n')) {
-            const std::string line = m_console.substr(0, end);
-            m_console.erase(0, end + 1);
-            const std::string answer = RunConsoleCommand(line, {m_bus, m_faults, m_silent, m_quit});
+        for (const auto& line :
+             m_console.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
+            const std::string answer =
+                line.tooLong ? "error: line too long"
+                             : RunConsoleCommand(line.text, {m_bus, m_faults, m_silent, m_quit});
             if (!answer.empty()) {
                 std::printf("%s\n", answer.c_str());
             }
@@ -427,7 +428,7 @@ class Server {
     bool m_linkMade = false;
     wire::RequestDecoder m_ptyDecoder;
     std::vector<Outgoing> m_outgoing;
-    std::string m_console;
+    ConsoleLines m_console;
     bool m_silent = false;
     bool m_quit = false;
     std::uint32_t m_reportedSpeed = 0;

@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
         std::fputs(sim::UsageText(), stdout);
         return 0;
     }
+    if (options->version) {
+        std::printf("rq905-sim %s\n", RQ905_VERSION);
+        return 0;
+    }
     std::vector<sim::Registers> stored;
     if (!options->fresh) {
         if (auto loaded = sim::LoadState(options->statePath, &error)) {

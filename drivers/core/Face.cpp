@@ -78,11 +78,13 @@ std::uint32_t InitUdp(std::uint32_t* handle, const std::uintptr_t* params) noexc
         if (params[2] > kMaxUdpTimeoutMs) {
             return Result::BadTimeout;
         }
-        Opened opened = OpenUdp(std::string(text, length), static_cast<std::uint16_t>(params[1]));
+        const auto timeoutMs = static_cast<std::uint32_t>(params[2]);
+        Opened opened =
+            OpenUdp(std::string(text, length), static_cast<std::uint16_t>(params[1]), ResolveWait(timeoutMs));
         if (opened.result != Result::Ok) {
             return opened.result;
         }
-        return Register(handle, std::move(opened.transport), true, static_cast<std::uint32_t>(params[2]));
+        return Register(handle, std::move(opened.transport), true, timeoutMs);
     });
 }
 

@@ -36,6 +36,12 @@ std::chrono::microseconds QuietGap(std::uint32_t baud) {
     return std::max(std::chrono::microseconds(2000), std::chrono::microseconds(wire::LineTimeUs(4, baud)));
 }
 
+std::mt19937 SeededPerConnection() {
+    std::random_device rd;
+    std::seed_seq seed{rd(), rd(), rd(), rd()};
+    return std::mt19937(seed);
+}
+
 }  // namespace
 
 Result ValidateConfig(const LineConfig& config) {
@@ -64,13 +70,33 @@ std::chrono::microseconds ReplyTimeout(const LineConfig& config, std::uint32_t u
     return std::chrono::microseconds(us);
 }
 
-Link::Link(std::unique_ptr<Transport> transport, bool udp, std::uint32_t udpTimeoutMs)
-    : m_transport(std::move(transport)), m_udp(udp), m_udpTimeoutMs(udpTimeoutMs) {
-    // A fresh connection starts its tags somewhere unpredictable, so a reply
-    // left over from an earlier program run cannot pass for a new one.
-    std::random_device rd;
-    m_tag = static_cast<std::uint8_t>(rd());
+std::chrono::milliseconds ResolveWait(std::uint32_t udpTimeoutMs) {
+    return std::chrono::milliseconds(udpTimeoutMs == 0 ? kMaxResolveMs
+                                                       : std::min(udpTimeoutMs, kMaxResolveMs));
 }
+
+Link::Link(std::unique_ptr<Transport> transport, bool udp, std::uint32_t udpTimeoutMs)
+    : m_transport(std::move(transport)),
+      m_udp(udp),
+      m_udpTimeoutMs(udpTimeoutMs),
+      m_random(SeededPerConnection()),
+      m_tag(static_cast<std::uint16_t>(m_random())) {}
+
+// Random rather than counted: a reply held back for any number of
+// transactions, or one left from an earlier run, matches a later request
+// only by a 1 in 65536 chance, and a blind forger cannot predict the next
+// tag. Never the previous tag, so a retry never takes its predecessor's
+// late reply.
+std::uint16_t Link::NextTag() {
+    std::uint16_t tag = m_tag;
+    while (tag == m_tag) {
+        tag = static_cast<std::uint16_t>(m_random());
+    }
+    m_tag = tag;
+    return tag;
+}
+
+Refused Link::RefusedReplies() const { return {m_damaged.load(), m_echo.load()}; }
 
 Result Link::Configure(const LineConfig& config) {
     const Result valid = ValidateConfig(config);
@@ -98,7 +124,7 @@ Answer Link::Transact(const RequestCells& cells) {
     wire::Request request{static_cast<std::uint8_t>(cells[0]),
                           static_cast<std::uint8_t>(cells[1]),
                           static_cast<std::uint8_t>(cells[2]),
-                          ++m_tag,
+                          NextTag(),
                           {}};
     for (std::size_t i = 0; i < wire::kDataCount; ++i) {
         request.data[i] = static_cast<std::uint8_t>(cells[3 + i]);
@@ -137,6 +163,7 @@ Answer Link::Transact(const RequestCells& cells) {
         if (m_transport->Datagrams()) {
             reply = wire::DecodeReply(chunk);
             if (!reply) {
+                ++m_damaged;
                 // A datagram of a reply's size that fails is the reply,
                 // damaged; anything else is noise.
                 if (chunk.size() == wire::kReplySize) {
@@ -145,17 +172,21 @@ Answer Link::Transact(const RequestCells& cells) {
                 continue;
             }
             if (!wire::Answers(*reply, request)) {
+                ++m_echo;
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
                 continue;
             }
         } else {
             decoder.Feed(chunk);
+            const std::size_t crcErrorsBefore = decoder.CrcErrors();
             while ((reply = decoder.Next())) {
                 if (wire::Answers(*reply, request)) {
                     break;
                 }
+                ++m_echo;
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
             }
+            m_damaged += decoder.CrcErrors() - crcErrorsBefore;
             if (!reply) {
                 if (decoder.CrcErrors() > 0) {
                     corrupted = true;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 
 #include "Transport.h"
 #include "Wire.h"
@@ -28,6 +30,10 @@ inline constexpr ModeRule kModes[] = {
 };
 inline constexpr std::uint32_t kMaxAllowanceMs = 1000;
 inline constexpr std::uint32_t kMaxUdpTimeoutMs = 60000;
+// A host name must resolve within the connection's wait, and never takes
+// longer than this, whatever the wait.
+inline constexpr std::uint32_t kMaxResolveMs = 3000;
+std::chrono::milliseconds ResolveWait(std::uint32_t udpTimeoutMs);
 // A datagram crosses a network before and after the line.
 inline constexpr std::uint32_t kUdpAutoExtraMs = 20;
 
@@ -49,6 +55,13 @@ struct Answer {
     wire::Data data{};
 };
 
+// Replies a connection received and refused since it was opened. A flood of
+// forged or stray datagrams shows up here rather than as a silent slowdown.
+struct Refused {
+    std::uint64_t damaged = 0;  // failed the CRC, or no frame at all
+    std::uint64_t echo = 0;     // a valid frame that does not answer the request
+};
+
 class Link {
   public:
     // udpTimeoutMs: 0 derives the wait from the line configuration.
@@ -57,14 +70,20 @@ class Link {
     Result Configure(const LineConfig& config);
     LineConfig Config() const;
     Answer Transact(const RequestCells& request);
+    Refused RefusedReplies() const;
 
   private:
+    std::uint16_t NextTag();
+
     std::unique_ptr<Transport> m_transport;
     const bool m_udp;
     const std::uint32_t m_udpTimeoutMs;
     mutable std::mutex m_mutex;
     LineConfig m_config;
-    std::uint8_t m_tag;
+    std::mt19937 m_random;
+    std::uint16_t m_tag;
+    std::atomic<std::uint64_t> m_damaged{0};
+    std::atomic<std::uint64_t> m_echo{0};
 };
 
 }  // namespace drv

@@ -37,6 +37,7 @@ enum class Result : std::uint32_t {
     InternalError = 25,
     BadMode = 26,
     BadTimeout = 27,
+    HostNotFound = 28,
 };
 
 constexpr std::uint32_t Code(Result r) { return static_cast<std::uint32_t>(r); }

@@ -36,6 +36,7 @@ constexpr std::pair<Result, const char*> kTexts[] = {
     {Result::InternalError, "vnitřní chyba ovladače"},
     {Result::BadMode, "neplatný režim komunikace"},
     {Result::BadTimeout, "neplatný časový limit"},
+    {Result::HostNotFound, "jméno počítače nelze přeložit (DNS)"},
 };
 
 constexpr const char* kUnknown = "neznámá chyba ovladače";

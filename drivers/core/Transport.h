@@ -40,7 +40,8 @@ struct Opened {
 
 // Raw 8N1 at 9600 Bd until SetSpeed; opened exclusively.
 Opened OpenSerial(const std::string& path);
-// Host is a numeric IPv4 address or a host name.
-Opened OpenUdp(const std::string& host, std::uint16_t port);
+// Host is a dotted-decimal IPv4 address or a host name; a name that does
+// not resolve within resolveWait gives HostNotFound.
+Opened OpenUdp(const std::string& host, std::uint16_t port, std::chrono::milliseconds resolveWait);
 
 }  // namespace drv

@@ -1,5 +1,6 @@
 // The UDP transport to the LAN converter, on BSD sockets. The socket is
-// connected, so the kernel drops datagrams from any other sender.
+// connected, so the kernel drops datagrams from any other sender. Host
+// names go through glibc's asynchronous resolver, which can be given up on.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -7,9 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "Deadline_posix.h"
 #include "Transport.h"
@@ -84,23 +89,109 @@ class UdpTransport final : public Transport {
     int m_fd;
 };
 
+// Digits and dots alone are meant as an address, and a malformed one is
+// not worth a trip to the resolver; nor is a text no host name can have.
+bool IsHostName(const std::string& host) {
+    const auto nameCharacter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '.' || c == '_';
+    };
+    return !host.empty() && std::all_of(host.begin(), host.end(), nameCharacter) &&
+           host.find_first_not_of("0123456789.") != std::string::npos;
+}
+
+// A lookup outlives its caller when the resolver cannot be stopped in
+// time; the resolver's threads still write into it.
+struct Lookup {
+    std::string name;
+    addrinfo hints{};
+    gaicb request{};
+};
+
+// Never destroyed, so that unloading the library cannot free a lookup
+// under a resolver thread.
+std::mutex& AbandonedMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+std::vector<std::unique_ptr<Lookup>>& Abandoned() {
+    static auto* lookups = new std::vector<std::unique_ptr<Lookup>>;
+    return *lookups;
+}
+
+void Release(Lookup& lookup) {
+    if (lookup.request.ar_result != nullptr) {
+        ::freeaddrinfo(lookup.request.ar_result);
+        lookup.request.ar_result = nullptr;
+    }
+}
+
+void ReapAbandoned() {
+    std::lock_guard lock(AbandonedMutex());
+    std::erase_if(Abandoned(), [](const std::unique_ptr<Lookup>& lookup) {
+        if (::gai_error(&lookup->request) == EAI_INPROGRESS) {
+            return false;
+        }
+        Release(*lookup);
+        return true;
+    });
+}
+
+// getaddrinfo alone waits as long as the resolver configuration says (ten
+// seconds and more against a dead server); the connection's own wait bounds
+// it here.
+Result Resolve(const std::string& host, std::chrono::milliseconds wait, in_addr& address) {
+    ReapAbandoned();
+    auto lookup = std::make_unique<Lookup>();
+    lookup->name = host;
+    lookup->hints.ai_family = AF_INET;
+    lookup->hints.ai_socktype = SOCK_DGRAM;
+    lookup->request.ar_name = lookup->name.c_str();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb* list[] = {&lookup->request};
+    if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+        return Result::HostNotFound;
+    }
+    const auto deadline = Clock::now() + wait;
+    while (::gai_error(&lookup->request) == EAI_INPROGRESS && Clock::now() < deadline) {
+        const timespec left = Remaining(deadline);
+        ::gai_suspend(list, 1, &left);
+    }
+    if (::gai_error(&lookup->request) == EAI_INPROGRESS &&
+        ::gai_cancel(&lookup->request) == EAI_NOTCANCELED) {
+        std::lock_guard lock(AbandonedMutex());
+        Abandoned().push_back(std::move(lookup));
+        return Result::HostNotFound;
+    }
+    const addrinfo* found = lookup->request.ar_result;
+    const bool ok = ::gai_error(&lookup->request) == 0 && found != nullptr;
+    if (ok) {
+        sockaddr_in resolved{};
+        std::memcpy(&resolved, found->ai_addr, sizeof resolved);
+        address = resolved.sin_addr;
+    }
+    Release(*lookup);
+    return ok ? Result::Ok : Result::HostNotFound;
+}
+
 }  // namespace
 
-Opened OpenUdp(const std::string& host, std::uint16_t port) {
+Opened OpenUdp(const std::string& host, std::uint16_t port, std::chrono::milliseconds resolveWait) {
     if (port == 0) {
         return {Result::BadUdpPort, nullptr};
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return {Result::BadIpAddress, nullptr};
-    }
     sockaddr_in target{};
-    std::memcpy(&target, found->ai_addr, sizeof target);
-    ::freeaddrinfo(found);
+    target.sin_family = AF_INET;
     target.sin_port = htons(port);
+    // An address never waits for the resolver; only a name does.
+    if (::inet_pton(AF_INET, host.c_str(), &target.sin_addr) != 1) {
+        if (!IsHostName(host)) {
+            return {Result::BadIpAddress, nullptr};
+        }
+        if (Result r = Resolve(host, resolveWait, target.sin_addr); r != Result::Ok) {
+            return {r, nullptr};
+        }
+    }
 
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {

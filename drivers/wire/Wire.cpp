@@ -52,6 +52,12 @@ struct Traits<Reply> {
     static std::optional<Reply> Decode(std::span<const std::uint8_t> b) { return DecodeReply(b); }
 };
 
+constexpr std::uint8_t Low(std::uint16_t word) { return static_cast<std::uint8_t>(word & 0xFFU); }
+constexpr std::uint8_t High(std::uint16_t word) { return static_cast<std::uint8_t>(word >> 8); }
+constexpr std::uint16_t Word(std::uint8_t low, std::uint8_t high) {
+    return static_cast<std::uint16_t>(low | high << 8);
+}
+
 // Keeps a decoder's buffer bounded even on a line that carries nothing but noise.
 constexpr std::size_t kCompactAt = 4096;
 
@@ -65,16 +71,17 @@ std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
     return crc;
 }
 
+// The tag travels low byte first, as the CRC does.
 RequestFrame Encode(const Request& r) {
-    RequestFrame f{kRequestSync, r.address, r.command, r.index, r.tag};
-    std::copy(r.data.begin(), r.data.end(), f.begin() + 5);
+    RequestFrame f{kRequestSync, r.address, r.command, r.index, Low(r.tag), High(r.tag)};
+    std::copy(r.data.begin(), r.data.end(), f.begin() + 6);
     PutCrc(f);
     return f;
 }
 
 ReplyFrame Encode(const Reply& r) {
-    ReplyFrame f{kReplySync, r.address, r.command, r.index, r.tag, r.status};
-    std::copy(r.data.begin(), r.data.end(), f.begin() + 6);
+    ReplyFrame f{kReplySync, r.address, r.command, r.index, Low(r.tag), High(r.tag), r.status};
+    std::copy(r.data.begin(), r.data.end(), f.begin() + 7);
     PutCrc(f);
     return f;
 }
@@ -83,8 +90,8 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> b) {
     if (b.size() != kRequestSize || b[0] != kRequestSync || !CrcMatches(b)) {
         return std::nullopt;
     }
-    Request r{b[1], b[2], b[3], b[4], {}};
-    std::copy_n(b.begin() + 5, kDataCount, r.data.begin());
+    Request r{b[1], b[2], b[3], Word(b[4], b[5]), {}};
+    std::copy_n(b.begin() + 6, kDataCount, r.data.begin());
     return r;
 }
 
@@ -92,14 +99,22 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> b) {
     if (b.size() != kReplySize || b[0] != kReplySync || !CrcMatches(b)) {
         return std::nullopt;
     }
-    Reply r{b[1], b[2], b[3], b[4], b[5], {}};
-    std::copy_n(b.begin() + 6, kDataCount, r.data.begin());
+    Reply r{b[1], b[2], b[3], Word(b[4], b[5]), b[6], {}};
+    std::copy_n(b.begin() + 7, kDataCount, r.data.begin());
     return r;
 }
 
+bool IsRegisterCommand(std::uint8_t command) { return command == kReadRegister || command == kWriteRegister; }
+
 bool Answers(const Reply& reply, const Request& request) {
-    return reply.address == request.address && reply.command == request.command &&
-           reply.index == request.index && reply.tag == request.tag;
+    if (reply.address != request.address || reply.command != request.command ||
+        reply.index != request.index || reply.tag != request.tag) {
+        return false;
+    }
+    // A late reply for another register may carry a tag that came round
+    // again; its register echo still tells it apart.
+    return !IsRegisterCommand(request.command) ||
+           (reply.data[1] == request.data[1] && reply.data[2] == request.data[2]);
 }
 
 template <typename Frame>

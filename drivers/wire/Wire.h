@@ -15,8 +15,8 @@ namespace wire {
 
 inline constexpr std::uint8_t kRequestSync = 0xA5;
 inline constexpr std::uint8_t kReplySync = 0x5A;
-inline constexpr std::size_t kRequestSize = 12;
-inline constexpr std::size_t kReplySize = 13;
+inline constexpr std::size_t kRequestSize = 13;
+inline constexpr std::size_t kReplySize = 14;
 inline constexpr std::size_t kDataCount = 5;
 // Bits on the line per byte: start, eight data bits, stop.
 inline constexpr std::uint32_t kBitsPerByte = 10;
@@ -27,7 +27,7 @@ struct Request {
     std::uint8_t address = 0;
     std::uint8_t command = 0;
     std::uint8_t index = 0;
-    std::uint8_t tag = 0;
+    std::uint16_t tag = 0;
     Data data{};
     bool operator==(const Request&) const = default;
 };
@@ -44,7 +44,7 @@ struct Reply {
     std::uint8_t address = 0;
     std::uint8_t command = 0;
     std::uint8_t index = 0;
-    std::uint8_t tag = 0;
+    std::uint16_t tag = 0;
     std::uint8_t status = 0;
     Data data{};
     bool operator==(const Reply&) const = default;
@@ -62,8 +62,15 @@ ReplyFrame Encode(const Reply& reply);
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> bytes);
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> bytes);
 
+// Register commands carry the register number in D1 and D2, and the reply
+// echoes both.
+inline constexpr std::uint8_t kReadRegister = 102;
+inline constexpr std::uint8_t kWriteRegister = 103;
+bool IsRegisterCommand(std::uint8_t command);
+
 // True when the reply answers exactly this request: a stray or late reply
-// differs in at least one of the echoed fields.
+// differs in at least one of the echoed fields (for a register command the
+// register number included).
 bool Answers(const Reply& reply, const Request& request);
 
 // Finds frames in a byte stream that may carry noise, partial frames and

@@ -85,6 +85,12 @@ wire::Reply Module::Handle(const wire::Request& r, Changes* changesOut) {
     reply.status = static_cast<std::uint8_t>(result);
     if (result != wire::ModuleStatus::Ok) {
         reply.data = {};
+        // Refused or not, a register command's reply names the register, so
+        // that the driver can tell it from a late reply about another.
+        if (wire::IsRegisterCommand(r.command)) {
+            reply.data[1] = r.data[1];
+            reply.data[2] = r.data[2];
+        }
     }
     if (changesOut != nullptr) {
         *changesOut = changes;

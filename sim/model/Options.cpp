@@ -56,7 +56,7 @@ Modules and their stored state
                         the next ones get A+1, ...)
   --speed BD            line speed of fresh modules (default 9600)
   --name TEXT           identification name, 8 characters ("RQ-905  ")
-  --version TEXT        identification version, 4 characters ("1.02")
+  --ident-version TEXT  identification version, 4 characters ("1.02")
   --stuck-register R    register R accepts writes but keeps its value, to
                         provoke read-back mismatches (repeatable)
 
@@ -84,8 +84,10 @@ Line and faults
 Other
   --quiet               print only the startup lines and command answers
   --help                this text
+  --version             print the program's version and exit
 
-Console commands (stdin), each answered by "ok" or "error: ...":
+Console commands (stdin), each answered by "ok" or "error: ..."; a line
+longer than 4096 bytes is answered by one "error: line too long":
   inputs [ADDR] VALUE   set input pins (all modules without ADDR)
   status [ADDR] BITS    raise status register bits: 0x02 FN, 0x04 PRF,
                         0x10 PWR, 0x20 RST, 0x40 ERR24
@@ -175,7 +177,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
              o.identity.name = v;
              return v.size() <= 8;
          }},
-        {"--version",
+        {"--ident-version",
          [&](const std::string& v) {
              o.identity.version = v;
              return v.size() <= 4;
@@ -251,7 +253,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     const std::map<std::string, bool Options::*> flags = {
         {"--fresh", &Options::fresh},        {"--any-speed", &Options::anySpeed},
         {"--line-time", &Options::lineTime}, {"--quiet", &Options::quiet},
-        {"--help", &Options::help},
+        {"--help", &Options::help},          {"--version", &Options::version},
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];

@@ -35,6 +35,7 @@ struct Options {
     std::uint64_t seed = 1;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 // With no transport chosen, the simulator serves both a pty and UDP port

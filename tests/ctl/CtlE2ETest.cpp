@@ -141,7 +141,7 @@ class CtlCommand : public testing::TestWithParam<Transport> {
 std::string Text(const std::string& utf8) { return Utf8ToCp1250(utf8); }
 
 TEST_P(CtlCommand, IdentifyNamesTheModule) {
-    Sim sim({"--address", "6", "--name", "TESTMOD1", "--version", "2.07", "--quiet"});
+    Sim sim({"--address", "6", "--name", "TESTMOD1", "--ident-version", "2.07", "--quiet"});
     ASSERT_TRUE(sim.Process().Ready());
 
     const TRun json = Ctl(sim, 6, {"identify", "--json"});

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "CaseName.h"
@@ -67,8 +68,9 @@ Bytes Frame(const wire::Reply& reply) {
     return {f.begin(), f.end()};
 }
 
+// Echoes the register number, as the module does for register commands.
 wire::Reply AnswerTo(const wire::Request& r, std::uint8_t status = 0) {
-    return {r.address, r.command, r.index, r.tag, status, {0x10, 0x11, 0x12, 0x13, 0x14}};
+    return {r.address, r.command, r.index, r.tag, status, {0x10, r.data[1], r.data[2], 0x13, 0x14}};
 }
 
 Bytes Join(std::vector<Bytes> parts) {
@@ -98,7 +100,7 @@ TEST_P(LinkTransactTest, TakesOnlyTheAnswer) {
     const drv::Answer answer = link.Transact({7, 102, 0, 0, 33, 33, 0, 0});
     EXPECT_EQ(answer.result, GetParam().result);
     if (answer.result == Result::Ok) {
-        EXPECT_EQ(answer.data, (wire::Data{0x10, 0x11, 0x12, 0x13, 0x14}));
+        EXPECT_EQ(answer.data, (wire::Data{0x10, 33, 33, 0x13, 0x14}));
     } else {
         EXPECT_EQ(answer.data, wire::Data{});
     }
@@ -109,8 +111,16 @@ TEST_P(LinkTransactTest, TakesOnlyTheAnswer) {
     EXPECT_EQ(t->discards, 1);
 }
 
-wire::Reply Changed(wire::Reply reply, std::uint8_t wire::Reply::*field, int delta) {
-    reply.*field = static_cast<std::uint8_t>(reply.*field + delta);
+template <typename Field>
+wire::Reply Changed(wire::Reply reply, Field wire::Reply::*field, int delta) {
+    reply.*field = static_cast<Field>(reply.*field + delta);
+    return reply;
+}
+
+// The reply a request for another register got, late, whose tag came round.
+wire::Reply OtherRegister(const wire::Request& r) {
+    wire::Reply reply = AnswerTo(r);
+    reply.data = {0, 36, 36, 0x99, 0x99};
     return reply;
 }
 
@@ -134,6 +144,11 @@ const LinkCase kCases[] = {
     {"OtherCommandFirst", false,
      [](const wire::Request& r) {
          return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::command, 1)), Frame(AnswerTo(r))};
+     },
+     Result::Ok},
+    {"LateRegisterSameTagFirst", false,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(OtherRegister(r)), Frame(AnswerTo(r))};
      },
      Result::Ok},
     {"NoiseWithFalseStart", false,
@@ -203,17 +218,40 @@ const LinkCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, LinkTransactTest, ::testing::ValuesIn(kCases), CaseName<LinkCase>);
 
-TEST(Link, TagsDifferBetweenTransactions) {
+TEST(Link, TagsAreDrawnNotCounted) {
     auto transport = std::make_unique<ScriptedTransport>(
         [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, false);
     ScriptedTransport* t = transport.get();
     drv::Link link(std::move(transport), false, 0);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
     }
-    ASSERT_EQ(t->sent.size(), 3U);
-    EXPECT_NE(t->sent[0].tag, t->sent[1].tag);
-    EXPECT_NE(t->sent[1].tag, t->sent[2].tag);
+    ASSERT_EQ(t->sent.size(), 6U);
+    std::set<std::uint16_t> steps;
+    bool highByteUsed = false;
+    for (std::size_t i = 0; i + 1 < t->sent.size(); ++i) {
+        EXPECT_NE(t->sent[i].tag, t->sent[i + 1].tag);
+        steps.insert(static_cast<std::uint16_t>(t->sent[i + 1].tag - t->sent[i].tag));
+        highByteUsed = highByteUsed || t->sent[i].tag > 0xFF;
+    }
+    // A counter steps evenly and a one-byte tag stays below 256; random
+    // tags do either only by a chance below 2^-48.
+    EXPECT_GT(steps.size(), 1U);
+    EXPECT_TRUE(highByteUsed);
+}
+
+TEST(Link, RefusedRepliesAreCounted) {
+    auto transport = std::make_unique<ScriptedTransport>(
+        [](const wire::Request& r) {
+            return std::vector<Bytes>{Bytes{1, 2, 3}, Frame(Changed(AnswerTo(r), &wire::Reply::tag, 1)),
+                                      Frame(OtherRegister(r)), Frame(AnswerTo(r))};
+        },
+        true);
+    drv::Link link(std::move(transport), true, 5);
+    EXPECT_EQ(link.Transact({7, 102, 0, 0, 33, 33, 0, 0}).result, Result::Ok);
+    EXPECT_EQ(link.Transact({7, 102, 0, 0, 33, 33, 0, 0}).result, Result::Ok);
+    EXPECT_EQ(link.RefusedReplies().damaged, 2U);
+    EXPECT_EQ(link.RefusedReplies().echo, 4U);
 }
 
 TEST(Link, CellsAboveAByteAreRefusedUnsent) {
@@ -272,16 +310,16 @@ TEST_P(ReplyTimeoutTest, LineTimePlusAllowance) {
               GetParam().us);
 }
 
-// 25 bytes of request and reply at 9600 Bd take 26042 us, at 115200 Bd 2171 us,
-// at 600 Bd 416667 us.
+// 27 bytes of request and reply at 9600 Bd take 28125 us, at 115200 Bd 2344 us,
+// at 600 Bd 450000 us.
 INSTANTIATE_TEST_SUITE_P(Table, ReplyTimeoutTest,
-                         ::testing::Values(TimeoutCase{{9600, 13, 2}, 0, false, 26042 + 36000},
-                                           TimeoutCase{{9600, 13, 1}, 0, false, 26042 + 13000},
-                                           TimeoutCase{{9600, 13, 3}, 0, false, 26042 + 102000},
-                                           TimeoutCase{{115200, 5, 2}, 0, false, 2171 + 20000},
-                                           TimeoutCase{{600, 100, 2}, 0, false, 416667 + 210000},
-                                           TimeoutCase{{9600, 13, 2}, 0, true, 26042 + 56000},
+                         ::testing::Values(TimeoutCase{{9600, 13, 2}, 0, false, 28125 + 36000},
+                                           TimeoutCase{{9600, 13, 1}, 0, false, 28125 + 13000},
+                                           TimeoutCase{{9600, 13, 3}, 0, false, 28125 + 102000},
+                                           TimeoutCase{{115200, 5, 2}, 0, false, 2344 + 20000},
+                                           TimeoutCase{{600, 100, 2}, 0, false, 450000 + 210000},
+                                           TimeoutCase{{9600, 13, 2}, 0, true, 28125 + 56000},
                                            TimeoutCase{{9600, 13, 2}, 250, true, 250000},
-                                           TimeoutCase{{9600, 13, 2}, 250, false, 26042 + 36000}));
+                                           TimeoutCase{{9600, 13, 2}, 250, false, 28125 + 36000}));
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "Bus.h"
 #include "CaseName.h"
+#include "ConsoleLines.h"
 #include "DriverFixture.h"
 #include "Options.h"
 
@@ -60,17 +61,31 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{
             "ReadRegister", {3, 102, 0, 1, {0, 34, 34, 0, 0}}, ModuleStatus::Ok, {0, 34, 34, 0xF0, 0xF0}},
         CommandCase{"ReadSpeed", {3, 102, 0, 1, {0, 62, 62, 0, 0}}, ModuleStatus::Ok, {0, 62, 62, 4, 4}},
-        CommandCase{"ReadUnknownRegister", {3, 102, 0, 1, {0, 38, 38, 0, 0}}, ModuleStatus::UnknownIndex, {}},
-        CommandCase{"ReadMismatchedCopy", {3, 102, 0, 1, {0, 34, 35, 0, 0}}, ModuleStatus::BadData, {}},
+        CommandCase{"ReadUnknownRegister",
+                    {3, 102, 0, 1, {0, 38, 38, 0, 0}},
+                    ModuleStatus::UnknownIndex,
+                    {0, 38, 38, 0, 0}},
+        CommandCase{"ReadMismatchedCopy",
+                    {3, 102, 0, 1, {0, 34, 35, 0, 0}},
+                    ModuleStatus::BadData,
+                    {0, 34, 35, 0, 0}},
         CommandCase{"ReadWithValueCopies",
                     {3, 102, 0, 1, {0, 35, 35, 9, 9}},
                     ModuleStatus::Ok,
                     {0, 35, 35, 0x34, 0x34}},
         CommandCase{"WriteRegister", {3, 103, 0, 1, {0, 37, 37, 5, 5}}, ModuleStatus::Ok, {0, 37, 37, 5, 5}},
-        CommandCase{"WriteMismatchedValue", {3, 103, 0, 1, {0, 37, 37, 5, 6}}, ModuleStatus::BadData, {}},
-        CommandCase{"WriteSpeedOutOfRange", {3, 103, 0, 1, {0, 62, 62, 9, 9}}, ModuleStatus::BadData, {}},
-        CommandCase{
-            "WriteRegisterBadIndex", {3, 103, 1, 1, {0, 37, 37, 5, 5}}, ModuleStatus::UnknownIndex, {}},
+        CommandCase{"WriteMismatchedValue",
+                    {3, 103, 0, 1, {0, 37, 37, 5, 6}},
+                    ModuleStatus::BadData,
+                    {0, 37, 37, 0, 0}},
+        CommandCase{"WriteSpeedOutOfRange",
+                    {3, 103, 0, 1, {0, 62, 62, 9, 9}},
+                    ModuleStatus::BadData,
+                    {0, 62, 62, 0, 0}},
+        CommandCase{"WriteRegisterBadIndex",
+                    {3, 103, 1, 1, {0, 37, 37, 5, 5}},
+                    ModuleStatus::UnknownIndex,
+                    {0, 37, 37, 0, 0}},
         CommandCase{"Name1", {3, 200, 0, 1, {}}, ModuleStatus::Ok, {0, 'R', 'Q', '-', '9'}},
         CommandCase{"Name2", {3, 200, 1, 1, {}}, ModuleStatus::Ok, {0, '0', '5', ' ', ' '}},
         CommandCase{"Version", {3, 200, 2, 1, {}}, ModuleStatus::Ok, {0, '1', '.', '0', '2'}},
@@ -208,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "57600",
                                    "--name",
                                    "ABC",
-                                   "--version",
+                                   "--ident-version",
                                    "2.0",
                                    "--inputs",
                                    "0xFF",
@@ -246,7 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsCase{"ProbabilitiesAddUpTooHigh", {"--drop", "0.6", "--noise", "0.6"}, false},
                       OptionsCase{"UnknownPattern", {"--pattern", "zigzag"}, false},
                       OptionsCase{"AddressesRunOut", {"--address", "250", "--modules", "10"}, false},
-                      OptionsCase{"NegativeInputs", {"--inputs", "-1"}, false}),
+                      OptionsCase{"NegativeInputs", {"--inputs", "-1"}, false},
+                      OptionsCase{"VersionTakesNoValue", {"--version", "2.0"}, false}),
     CaseName<OptionsCase>);
 
 TEST(Options, DefaultsServeBothTransports) {
@@ -262,6 +278,16 @@ TEST(Options, DefaultsServeBothTransports) {
     ASSERT_TRUE(faults.has_value());
     EXPECT_DOUBLE_EQ(faults->faults.drop, 0.1);
     EXPECT_DOUBLE_EQ(faults->faults.Total(), 0.5);
+}
+
+TEST(Options, VersionIsTheProgramsIdentVersionTheModules) {
+    const auto program = sim::ParseOptions({"--version"}, nullptr);
+    ASSERT_TRUE(program.has_value());
+    EXPECT_TRUE(program->version);
+    const auto module = sim::ParseOptions({"--ident-version", "2.07"}, nullptr);
+    ASSERT_TRUE(module.has_value());
+    EXPECT_FALSE(module->version);
+    EXPECT_EQ(module->identity.version, "2.07");
 }
 
 TEST(FaultInjector, PicksInProportionAndRepeatsWithTheSeed) {
@@ -350,5 +376,35 @@ TEST(Console, CommandsActOnTheBus) {
     EXPECT_TRUE(quit);
     EXPECT_EQ(bus.Find(3), nullptr);
 }
+
+struct LinesCase {
+    const char* name;
+    std::vector<std::string> chunks;
+    std::vector<std::string> lines;  // "!" stands for a line reported too long
+};
+
+class ConsoleLinesTest : public ::testing::TestWithParam<LinesCase> {};
+
+TEST_P(ConsoleLinesTest, SplitsAndCaps) {
+    sim::ConsoleLines splitter;
+    std::vector<std::string> lines;
+    for (const auto& chunk : GetParam().chunks) {
+        for (const auto& line : splitter.Feed(chunk)) {
+            lines.push_back(line.tooLong ? "!" : line.text);
+        }
+    }
+    EXPECT_EQ(lines, GetParam().lines);
+}
+
+const std::string kFull(sim::kMaxConsoleLine, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ConsoleLinesTest,
+    ::testing::Values(LinesCase{"TwoInOneChunk", {"show\nquit\n"}, {"show", "quit"}},
+                      LinesCase{"AcrossChunks", {"sh", "ow", "\nqu", "it"}, {"show"}},
+                      LinesCase{"AtTheCap", {kFull + "\n"}, {kFull}},
+                      LinesCase{"OverTheCapInPieces", {kFull, "yy", "yy\nshow\n"}, {"!", "show"}},
+                      LinesCase{"EndlessLineReportedOnce", {kFull + "y", kFull, kFull}, {"!"}}),
+    CaseName<LinesCase>);
 
 }  // namespace

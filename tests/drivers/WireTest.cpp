@@ -59,12 +59,13 @@ TEST_P(RequestFrameTest, DecodesBackFromTheFrame) {
     EXPECT_EQ(*decoded, GetParam().request);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, RequestFrameTest,
-    ::testing::Values(RequestCase{{1, 200, 0, 7, {0, 0, 0, 0, 0}}, "A5 01 C8 00 07 00 00 00 00 00 67 44"},
-                      RequestCase{{1, 1, 0, 0x80, {0, 232, 3, 0, 0}}, "A5 01 01 00 80 00 E8 03 00 00 70 A9"},
-                      RequestCase{{255, 103, 0, 0xFF, {0, 63, 63, 9, 9}},
-                                  "A5 FF 67 00 FF 00 3F 3F 09 09 8A EE"}));
+INSTANTIATE_TEST_SUITE_P(Frames, RequestFrameTest,
+                         ::testing::Values(RequestCase{{1, 200, 0, 0x1234, {0, 0, 0, 0, 0}},
+                                                       "A5 01 C8 00 34 12 00 00 00 00 00 05 9B"},
+                                           RequestCase{{1, 1, 0, 0x80, {0, 232, 3, 0, 0}},
+                                                       "A5 01 01 00 80 00 00 E8 03 00 00 0D 17"},
+                                           RequestCase{{255, 103, 0, 0xBEEF, {0, 63, 63, 9, 9}},
+                                                       "A5 FF 67 00 EF BE 00 3F 3F 09 09 51 75"}));
 
 struct ReplyCase {
     wire::Reply reply;
@@ -84,10 +85,10 @@ TEST_P(ReplyFrameTest, DecodesBackFromTheFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, ReplyFrameTest,
-                         ::testing::Values(ReplyCase{{1, 200, 0, 7, 0, {0, 'R', 'Q', '-', '9'}},
-                                                     "5A 01 C8 00 07 00 00 52 51 2D 39 AA D6"},
+                         ::testing::Values(ReplyCase{{1, 200, 0, 0x1234, 0, {0, 'R', 'Q', '-', '9'}},
+                                                     "5A 01 C8 00 34 12 00 00 52 51 2D 39 90 3D"},
                                            ReplyCase{{1, 77, 0, 3, 1, {0, 0, 0, 0, 0}},
-                                                     "5A 01 4D 00 03 01 00 00 00 00 00 2C 7A"}));
+                                                     "5A 01 4D 00 03 00 01 00 00 00 00 00 6A CC"}));
 
 TEST(WireDecode, EveryFlippedBitIsRejected) {
     const auto frame = wire::Encode(wire::Reply{5, 102, 0, 33, 0, {0, 35, 35, 200, 200}});
@@ -124,18 +125,22 @@ struct AnswerCase {
 class AnswersTest : public ::testing::TestWithParam<AnswerCase> {};
 
 TEST_P(AnswersTest, EchoFieldsDecide) {
-    const wire::Request request{4, 102, 0, 9, {0, 33, 33, 0, 0}};
+    const wire::Request request{4, 102, 0, 0x0309, {0, 33, 33, 0, 0}};
     EXPECT_EQ(wire::Answers(GetParam().reply, request), GetParam().answers);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, AnswersTest,
-                         ::testing::Values(AnswerCase{"Same", {4, 102, 0, 9, 0, {}}, true},
-                                           AnswerCase{"ErrorStatusStillAnswers", {4, 102, 0, 9, 2, {}}, true},
-                                           AnswerCase{"OtherAddress", {5, 102, 0, 9, 0, {}}, false},
-                                           AnswerCase{"OtherCommand", {4, 103, 0, 9, 0, {}}, false},
-                                           AnswerCase{"OtherIndex", {4, 102, 1, 9, 0, {}}, false},
-                                           AnswerCase{"LateTag", {4, 102, 0, 8, 0, {}}, false}),
-                         CaseName<AnswerCase>);
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AnswersTest,
+    ::testing::Values(AnswerCase{"Same", {4, 102, 0, 0x0309, 0, {0, 33, 33, 7, 7}}, true},
+                      AnswerCase{"ErrorStatusStillAnswers", {4, 102, 0, 0x0309, 2, {0, 33, 33, 0, 0}}, true},
+                      AnswerCase{"OtherAddress", {5, 102, 0, 0x0309, 0, {0, 33, 33, 7, 7}}, false},
+                      AnswerCase{"OtherCommand", {4, 103, 0, 0x0309, 0, {0, 33, 33, 7, 7}}, false},
+                      AnswerCase{"OtherIndex", {4, 102, 1, 0x0309, 0, {0, 33, 33, 7, 7}}, false},
+                      AnswerCase{"LateTag", {4, 102, 0, 0x0308, 0, {0, 33, 33, 7, 7}}, false},
+                      AnswerCase{"TagHighByteDiffers", {4, 102, 0, 0x0409, 0, {0, 33, 33, 7, 7}}, false},
+                      AnswerCase{"OtherRegister", {4, 102, 0, 0x0309, 0, {0, 36, 36, 7, 7}}, false},
+                      AnswerCase{"OneRegisterCopyDiffers", {4, 102, 0, 0x0309, 0, {0, 33, 36, 7, 7}}, false}),
+    CaseName<AnswerCase>);
 
 struct StreamCase {
     const char* name;
@@ -163,24 +168,25 @@ TEST_P(ReplyStreamTest, FindsTheFramesInTheStream) {
     EXPECT_EQ(decoder.CrcErrors(), GetParam().crcErrors);
 }
 
-// The identification reply 5A01C8000700005251 2D39AAD6 in different company.
+// The identification reply 5A01C80007000000 52512D39E13D in different company.
 INSTANTIATE_TEST_SUITE_P(
     Streams, ReplyStreamTest,
-    ::testing::Values(StreamCase{"Alone", "5A01C8000700005251 2D39AAD6", 13, 1, 0},
-                      StreamCase{"ByteByByte", "5A01C8000700005251 2D39AAD6", 1, 1, 0},
-                      StreamCase{"AfterNoise", "0011FF 5A01C8000700005251 2D39AAD6", 5, 1, 0},
+    ::testing::Values(StreamCase{"Alone", "5A01C80007000000 52512D39E13D", 14, 1, 0},
+                      StreamCase{"ByteByByte", "5A01C80007000000 52512D39E13D", 1, 1, 0},
+                      StreamCase{"AfterNoise", "0011FF 5A01C80007000000 52512D39E13D", 5, 1, 0},
                       // A noise byte that looks like the start of a frame costs one rejected
                       // candidate, and the real frame behind it is still found.
-                      StreamCase{"AfterFalseStart", "5A33 5A01C8000700005251 2D39AAD6", 4, 1, 1},
-                      StreamCase{"Twice", "5A01C8000700005251 2D39AAD6 5A01C8000700005251 2D39AAD6", 7, 2, 0},
-                      StreamCase{"Corrupted", "5A01C8000700005251 2D38AAD6", 13, 0, 1},
+                      StreamCase{"AfterFalseStart", "5A33 5A01C80007000000 52512D39E13D", 4, 1, 1},
+                      StreamCase{"Twice", "5A01C80007000000 52512D39E13D 5A01C80007000000 52512D39E13D", 7, 2,
+                                 0},
+                      StreamCase{"Corrupted", "5A01C80007000000 52512D38E13D", 14, 0, 1},
                       StreamCase{"CorruptedThenGood",
-                                 "5A01C8000700005251 2D38AAD6 5A01C8000700005251 2D39AAD6", 26, 1, 1},
-                      StreamCase{"Truncated", "5A01C8000700005251 2D39", 3, 0, 0}),
+                                 "5A01C80007000000 52512D38E13D 5A01C80007000000 52512D39E13D", 28, 1, 1},
+                      StreamCase{"Truncated", "5A01C80007000000 52512D39", 3, 0, 0}),
     CaseName<StreamCase>);
 
 TEST(ReplyStream, ClearForgetsAPartialFrame) {
-    const auto frame = FromHex("5A01C8000700005251 2D39AAD6");
+    const auto frame = FromHex("5A01C80007000000 52512D39E13D");
     wire::ReplyDecoder decoder;
     decoder.Feed(std::span(frame).first(6));
     EXPECT_EQ(decoder.Pending(), 6U);
@@ -202,8 +208,8 @@ TEST_P(LineTimeTest, TenBitsPerByteRoundedUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Speeds, LineTimeTest,
-                         ::testing::Values(LineTimeCase{25, 600, 416667}, LineTimeCase{25, 9600, 26042},
-                                           LineTimeCase{25, 115200, 2171}, LineTimeCase{12, 9600, 12500},
+                         ::testing::Values(LineTimeCase{27, 600, 450000}, LineTimeCase{27, 9600, 28125},
+                                           LineTimeCase{27, 115200, 2344}, LineTimeCase{12, 9600, 12500},
                                            LineTimeCase{1, 0, 0}));
 
 TEST(SpeedIndex, BothDirectionsOfTheTable) {

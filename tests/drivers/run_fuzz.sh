@@ -13,8 +13,8 @@ cmake --build "$build" -j2 >/dev/null
 # Seeds: a request and a reply, plain and behind noise.
 corpus="$build/corpus"
 mkdir -p "$corpus"
-printf '\001\245\001\310\000\007\000\000\000\000\000\147\104' >"$corpus/seed-request"
-printf '\003\132\001\310\000\007\000\000\122\121\055\071\252\326' >"$corpus/seed-reply"
-printf '\007\000\132\063\132\001\310\000\007\000\000\122\121\055\071\252\326' >"$corpus/seed-noise"
+printf '\001\245\001\310\000\007\000\000\000\000\000\000\005\352' >"$corpus/seed-request"
+printf '\003\132\001\310\000\007\000\000\000\122\121\055\071\341\075' >"$corpus/seed-reply"
+printf '\007\000\132\063\132\001\310\000\007\000\000\000\122\121\055\071\341\075' >"$corpus/seed-noise"
 
 exec "$build/rq905_fuzz_decoder" -max_total_time="$seconds" -max_len=512 -print_final_stats=1 "$corpus"

@@ -25,7 +25,7 @@ TEST(ConnectEndToEnd, IdentifiesTheSimulatedModuleOverUdp) {
     const std::string dir = tmpl;
     simharness::SimProcess sim(
         RQ905_SIM_EXECUTABLE, {"--udp", "0", "--fresh", "--quiet", "--state", dir + "/sim.state", "--address",
-                               "5", "--speed", "19200", "--name", "SIM-905A", "--version", "2.01"});
+                               "5", "--speed", "19200", "--name", "SIM-905A", "--ident-version", "2.01"});
     ASSERT_TRUE(sim.Ready());
 
     const std::string ini = dir + "/W_rq905.ini";

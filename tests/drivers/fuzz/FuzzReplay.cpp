@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 int main() {
     std::mt19937 random(318);
     auto byte = [&] { return static_cast<std::uint8_t>(random()); };
+    auto tag = [&] { return static_cast<std::uint16_t>(random()); };
     int inputs = 0;
     for (int n = 0; n < 20000; ++n) {
         std::vector<std::uint8_t> input{byte()};
@@ -22,11 +23,11 @@ int main() {
             }
             if (random() % 2 == 0) {
                 const auto frame = wire::Encode(wire::Reply{
-                    byte(), byte(), byte(), byte(), byte(), {byte(), byte(), byte(), byte(), byte()}});
+                    byte(), byte(), byte(), tag(), byte(), {byte(), byte(), byte(), byte(), byte()}});
                 input.insert(input.end(), frame.begin(), frame.end());
             } else {
                 const auto frame = wire::Encode(
-                    wire::Request{byte(), byte(), byte(), byte(), {byte(), byte(), byte(), byte(), byte()}});
+                    wire::Request{byte(), byte(), byte(), tag(), {byte(), byte(), byte(), byte(), byte()}});
                 input.insert(input.end(), frame.begin(), frame.end());
             }
             if (random() % 4 == 0) {
