@@ -98,6 +98,8 @@ void Show(const TSequenceHooks& hooks, const std::string& text) {
     if (hooks.show) hooks.show(text);
 }
 
+bool StopAsked(const TSequenceHooks& hooks) { return hooks.proceed && !hooks.proceed(); }
+
 }  // namespace
 
 const TRegisterSequence kAddressSpeedRegisters{kAddressSpeedFields, TPauses::Between, TReadBack::Zeros};
@@ -113,6 +115,7 @@ TSequenceOutcome ReadConfig(const TData& data, const TRegisterSequence& sequence
     const std::size_t total = sequence.fields.size();
     for (std::size_t i = 0; i < total; ++i) {
         const TRegisterField& field = sequence.fields[i];
+        if (StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         const uint8_t status = ReadRegister(link, field.reg, read[field.reg]);
         if (status != 0) {
             Show(hooks, " " + ResultMessage(link.kind, status));
@@ -139,6 +142,7 @@ TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequenc
     const std::size_t total = sequence.fields.size() * 2;
     for (std::size_t i = 0; i < sequence.fields.size(); ++i) {
         const TRegisterField& field = sequence.fields[i];
+        if (StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         const TWriteOutcome outcome =
             WriteAndVerify(link, field.reg, field.value(values), sequence.readBack, between);
         if (outcome.code != 0) {

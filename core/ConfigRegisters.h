@@ -86,16 +86,19 @@ extern const TRegisterSequence kAddressSpeedRegisters;  // 63, 62
 extern const TRegisterSequence kDigitalIoRegisters;     // 32, 33, 34
 extern const TRegisterSequence kPwmRegisters;           // 35, 36, 37
 
-enum class TSequenceResult : uint8_t { Done, NotConnected, TransactionFailed, Mismatch };
+enum class TSequenceResult : uint8_t { Done, NotConnected, TransactionFailed, Mismatch, Stopped };
 struct TSequenceOutcome {
     TSequenceResult result = TSequenceResult::Done;
     uint8_t status = 0;  // of the failing transaction
-    uint8_t reg = 0;     // the failing register
+    uint8_t reg = 0;     // the failing register, or the first one not begun when stopped
 };
 
 struct TSequenceHooks {
     std::function<void(const std::string& text)> show;  // each status text, in order
     std::function<void()> pause;                        // where the sequence's rule asks for one
+    // Asked before each register; false ends the sequence there. A write is
+    // never parted from its read-back, so a register is done or not begun.
+    std::function<bool()> proceed = {};
 };
 
 inline constexpr const char* kReadProgressText = " Probíhá čtení konfigurace z modulu (";

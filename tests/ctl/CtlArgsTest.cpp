@@ -2,7 +2,11 @@
 // becomes, which ones are usage errors, and how texts leave the program.
 // Literals here are Windows-1250 (the build's execution character set).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -71,6 +75,10 @@ const ValueCase kValueCases[] = {
      {"identify", "--udp-port", "65535"},
      [](const TCtlOptions& o) { return *o.connection.udpPort; },
      65535},
+    {"UdpTimeoutLongest",
+     {"identify", "--udp-timeout", "60000"},
+     [](const TCtlOptions& o) { return *o.connection.udpTimeout; },
+     60000},
     {"UdpTimeoutZero",
      {"identify", "--udp-timeout", "0"},
      [](const TCtlOptions& o) { return *o.connection.udpTimeout; },
@@ -157,6 +165,8 @@ const UsageCase kUsageCases[] = {
     {"SpeedNotOfTheNine", {"identify", "--speed", "14400"}, "--speed"},
     {"SpeedIndexNotTaken", {"identify", "--speed", "4"}, "--speed"},
     {"UdpPortTooBig", {"identify", "--udp-port", "65536"}, "--udp-port"},
+    {"UdpPortZero", {"identify", "--udp-port", "0"}, "--udp-port: 0 (1-65535)"},
+    {"UdpTimeoutTooLong", {"identify", "--udp-timeout", "60001"}, "--udp-timeout: 60001 (0-60000 ms)"},
     {"EmptyIp", {"identify", "--ip="}, "--ip"},
     {"FlagWithValue", {"din", "--watch=1"}, "--watch"},
     {"WatchOnIdentify", {"identify", "--watch"}, "nepatří k příkazu identify"},
@@ -229,6 +239,67 @@ TEST(CtlOutput, JsonStringsAreEscapedAndLeaveAsUtf8) {
     WriteLine(out, JsonString("a\"b\\c\x01\nž"));
     EXPECT_EQ(out.str(), "\"a\\\"b\\\\c\\u0001\\u000a\xC5\xBE\"\n");
 }
+
+TEST(CtlOutput, JsonEscapesEveryByteThatCouldDriveATerminal) {
+    std::ostringstream out;
+    WriteLine(out, JsonString(std::string_view("\x1b[\0\x7F\x81·", 6)));
+    EXPECT_EQ(out.str(), "\"\\u001b[\\u0000\\u007f\\u0081\xC2\xB7\"\n");
+}
+
+TEST(CtlRun, VersionWinsOverEverythingElse) {
+    for (const Args& args : {Args{"--version"}, Args{"dout", "--version", "--bogus"}}) {
+        std::ostringstream out, err;
+        TCtlIo io{out, err};
+        EXPECT_EQ(RunCtl(args, "/nonexistent/W_rq905.ini", io), kExitOk);
+        EXPECT_EQ(out.str(), "rq905ctl " RQ905_VERSION "\n");
+    }
+}
+
+// A settings file named on the command line that cannot be read is a usage
+// error, found before any connection (and without blocking on a FIFO).
+struct SettingsCase {
+    const char* name;
+    std::function<std::string(const std::string& dir)> make;  // returns the path
+    const char* reason;
+};
+
+class NamedSettingsFile : public testing::TestWithParam<SettingsCase> {};
+
+TEST_P(NamedSettingsFile, ThatCannotBeReadIsAUsageError) {
+    if (std::string(GetParam().name) == "Unreadable" && ::geteuid() == 0)
+        GTEST_SKIP() << "root reads any file";
+    std::string dir = (std::filesystem::temp_directory_path() / "rq905-ctl-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const std::string path = GetParam().make(dir);
+    std::ostringstream out, err;
+    TCtlIo io{out, err};
+    const int exit = RunCtl({"identify", "--settings", path}, "/nonexistent/W_rq905.ini", io);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(exit, kExitUsage);
+    EXPECT_EQ(
+        Utf8ToCp1250(err.str()).rfind("rq905ctl: soubor nastavení " + path + ": " + GetParam().reason, 0), 0u)
+        << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, NamedSettingsFile,
+    testing::Values(SettingsCase{"Missing", [](const std::string& d) { return d + "/W_rq905.ini"; },
+                                 "neexistuje"},
+                    SettingsCase{"Directory", [](const std::string& d) { return d; }, "není obyčejný soubor"},
+                    SettingsCase{"Fifo",
+                                 [](const std::string& d) {
+                                     ::mkfifo((d + "/fifo").c_str(), 0600);
+                                     return d + "/fifo";
+                                 },
+                                 "není obyčejný soubor"},
+                    SettingsCase{"Unreadable",
+                                 [](const std::string& d) {
+                                     std::ofstream(d + "/W_rq905.ini") << "[Připojení]\n";
+                                     ::chmod((d + "/W_rq905.ini").c_str(), 0);
+                                     return d + "/W_rq905.ini";
+                                 },
+                                 "nelze číst (přístup odepřen)"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlOutput, ObjectsKeepTheOrderOfTheirMembers) {
     const std::string json = TJsonObject()

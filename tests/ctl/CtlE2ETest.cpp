@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "CtlProcess.h"
@@ -103,7 +104,12 @@ class Sim {
     std::unique_ptr<simharness::SimProcess> m_process;
 };
 
-const std::string kNoSettings = "/nonexistent/W_rq905.ini";
+// An empty settings file: the defaults, whatever lies beside the program.
+const std::string kNoSettings = [] {
+    static const TempDir dir;
+    WriteFile(dir.Path("W_rq905.ini"), "");
+    return dir.Path("W_rq905.ini");
+}();
 
 struct Transport {
     const char* name;
@@ -140,21 +146,24 @@ class CtlCommand : public testing::TestWithParam<Transport> {
 
 std::string Text(const std::string& utf8) { return Utf8ToCp1250(utf8); }
 
-TEST_P(CtlCommand, IdentifyNamesTheModule) {
-    Sim sim({"--address", "6", "--name", "TESTMOD1", "--ident-version", "2.07", "--quiet"});
+TEST_P(CtlCommand, IdentifyNamesTheModuleWithoutDrivingTheTerminal) {
+    // An escape sequence in the name reaches JSON escaped and the terminal
+    // as a middle dot.
+    Sim sim({"--address", "6", "--name", "TEST\x1b[2J", "--ident-version", "2.07", "--quiet"});
     ASSERT_TRUE(sim.Process().Ready());
 
     const TRun json = Ctl(sim, 6, {"identify", "--json"});
     EXPECT_EQ(json.exit, 0) << json.err;
     EXPECT_EQ(Text(json.out),
-              std::string(R"({"address":6,"name":"TESTMOD1","version":"2.07","ident":"TESTMOD1 v.2.07",)") +
+              std::string(
+                  R"({"address":6,"name":"TEST\u001b[2J","version":"2.07","ident":"TEST\u001b[2J v.2.07",)") +
                   "\"kind\":" + std::to_string(GetParam().kind) + ",\"interface\":\"" +
                   GetParam().interfaceText + "\",\"speed\":9600}\n");
 
     const TRun text = Ctl(sim, 6, {"identify"});
     EXPECT_EQ(text.exit, 0);
     EXPECT_EQ(Text(text.out),
-              std::string("Modul TESTMOD1 v.2.07, adresa 6, ") + GetParam().interfaceText + ", 9600 Bd\n");
+              std::string("Modul TEST·[2J v.2.07, adresa 6, ") + GetParam().interfaceText + ", 9600 Bd\n");
     EXPECT_TRUE(text.err.empty()) << text.err;
 }
 
@@ -201,7 +210,7 @@ TEST_P(CtlCommand, VerificationFailureNamesTheRegisterAndStops) {
     EXPECT_EQ(run.exit, 1);
     EXPECT_EQ(
         Text(run.out),
-        R"({"error":{"code":9,"text":"Chyba zápisu dat.","register":33,"mismatch":true,"written":[63,62]}})"
+        R"({"error":{"code":9,"text":"Chyba zápisu dat.","register":33,"mismatch":true,"written":[63,62,32]}})"
         "\n");
     // Before the failure written; from it on untouched (34 is read, not written).
     const Registers stored = sim.Stored();
@@ -385,6 +394,77 @@ TEST(CtlSettings, TheFileGivesTheConnectionAndIsNeverWritten) {
     EXPECT_EQ(overridden.exit, 1);
     EXPECT_EQ(ReadFile(ini), content);
 }
+
+struct SignalCase {
+    const char* name;
+    int signal;
+    int exit;
+};
+
+class CtlSignal : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(CtlSignal, StopsConfigWriteBeforeTheNextRegisterAndNamesTheWrittenOnes) {
+    // Every reply held 200 ms, so the signal comes long before the end.
+    Sim sim({"--delay", "1", "--delay-ms", "200"});
+    ASSERT_TRUE(sim.Process().Ready());
+    const Registers wanted{{63, 9}, {62, 6}, {32, 5}, {33, 1}, {34, 2}, {35, 3}, {36, 4}, {37, 2 + 128}};
+    ctltest::TCtlChild write({"config",
+                              "write",
+                              "--settings",
+                              kNoSettings,
+                              "--kind",
+                              "lan",
+                              "--ip",
+                              "127.0.0.1",
+                              "--udp-port",
+                              std::to_string(sim.Process().UdpPort()),
+                              "--udp-timeout",
+                              "2000",
+                              "--address",
+                              "1",
+                              "--bus-address",
+                              "9",
+                              "--line-speed",
+                              "38400",
+                              "--dout-initial",
+                              "5",
+                              "--din-negation",
+                              "1",
+                              "--dout-negation",
+                              "2",
+                              "--pwm-initial",
+                              "0x403",
+                              "--pwm-period",
+                              "2",
+                              "--pwm-negation",
+                              "on"});
+    ASSERT_TRUE(sim.Process().WaitFor("register 63 =", std::chrono::seconds(10)));
+    write.Signal(GetParam().signal);
+    const TRun run = write.Finish();
+    EXPECT_EQ(run.exit, GetParam().exit);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+
+    const std::string err = Text(run.err);
+    const std::string head = "rq905ctl: přerušeno (" + std::string(GetParam().name) + "), zapsán";
+    ASSERT_EQ(err.rfind(head, 0), 0u) << run.err;
+    std::set<int> named;
+    for (std::size_t at = err.find_first_of("0123456789"); at != std::string::npos;
+         at = err.find_first_of("0123456789", err.find_first_not_of("0123456789", at))) {
+        named.insert(std::stoi(err.substr(at)));
+    }
+    // Exactly the named registers hold the new values (none of which is a
+    // factory value), and some were never begun.
+    EXPECT_TRUE(named.count(63) == 1 && named.size() < wanted.size()) << run.err;
+    const Registers stored = sim.Stored();
+    for (const auto& [reg, value] : wanted) {
+        EXPECT_EQ(stored.at(reg) == value, named.count(reg) == 1) << "register " << reg << " in " << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, CtlSignal,
+                         testing::Values(SignalCase{"SIGINT", SIGINT, 130},
+                                         SignalCase{"SIGTERM", SIGTERM, 143}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlLink, AMissingDeviceFailsAtInitialisation) {
     const TRun run = ctltest::RunCtl({"identify", "--settings", kNoSettings, "--kind", "com", "--com", "1"},

@@ -1,5 +1,6 @@
 #include "CtlArgs.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string_view>
@@ -145,11 +146,12 @@ const std::array kOptions{
                     o.connection.ipAddress = Utf8ToCp1250(v);
                     return !v.empty();
                 }},
-    TOptionSpec{"--udp-port", true, kConnected, "0-65535",
-                [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpPort); }},
-    TOptionSpec{
-        "--udp-timeout", true, kConnected, "0-65535 ms",
-        [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.connection.udpTimeout); }},
+    TOptionSpec{"--udp-port", true, kConnected, "1-65535",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 1, 65535, o.connection.udpPort); }},
+    TOptionSpec{"--udp-timeout", true, kConnected, "0-60000 ms",
+                [](TCtlOptions& o, std::string_view v) {
+                    return Number(v, 0, kMaxUdpTimeoutMs, o.connection.udpTimeout);
+                }},
     TOptionSpec{"--address", true, kConnected & ~Bit(TCommand::Scan), "0-255",
                 [](TCtlOptions& o, std::string_view v) { return Byte(v, o.connection.address); }},
     TOptionSpec{"--speed", true, kConnected, "600-115200 Bd",
@@ -230,6 +232,11 @@ const char* CommandName(TCommand command) {
 TParseResult ParseArgs(const std::vector<std::string>& args) {
     TParseResult result;
     TCtlOptions& o = result.options;
+    if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+        o.version = true;
+        result.ok = true;
+        return result;
+    }
     std::vector<TGivenOption> given;
     std::vector<std::string> words;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -238,6 +245,7 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
             o.help = true;
             continue;
         }
+
         if (arg.rfind("--", 0) != 0) {
             words.push_back(arg);
             continue;

@@ -43,6 +43,7 @@ struct TConfigChanges {
 struct TCtlOptions {
     TCommand command = TCommand::None;
     bool help = false;
+    bool version = false;
     bool json = false;
     std::optional<std::string> settingsPath;  // as given, for the file system
     TConnectionOverrides connection;
@@ -62,7 +63,8 @@ struct TParseResult {
 };
 
 // args without the program name. A --help with a known command is never a
-// usage error, so that help can be asked for in the middle of typing.
+// usage error, so that help can be asked for in the middle of typing;
+// --version anywhere wins over everything else.
 TParseResult ParseArgs(const std::vector<std::string>& args);
 
 // Windows-1250 texts.
@@ -72,3 +74,6 @@ const char* CommandName(TCommand command);
 // The nine PWM periods by code, in ms (1,024 s ... 65,535 s).
 inline constexpr uint32_t kPwmPeriodMs[] = {1024, 2048, 4096, 8192, 16384, 32768, 65535};
 inline constexpr uint8_t kPwmPeriodCount = 7;
+
+// The LAN converter's driver refuses a longer wait for a reply.
+inline constexpr uint32_t kMaxUdpTimeoutMs = 60000;

@@ -30,19 +30,21 @@ std::string Hex(uint32_t value, int digits) {
     return text;
 }
 
-// One module transaction with the connection of data.
-struct TReply {
-    uint8_t status = 0;
-    uint8_t d[5]{};
-};
-TReply Transact(const TData& data, uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0) {
-    TReply r;
-    r.d[1] = d1;
-    r.d[2] = d2;
-    TCellBlock reply{};
-    ModuleTransaction(data.Kind, data.Handle, data.ModuleAddress, command, index, r.d[0], r.d[1], r.d[2],
-                      r.d[3], r.d[4], r.status, reply);
-    return r;
+std::string RegisterList(const std::vector<uint8_t>& regs, const char* separator = ", ") {
+    std::string text;
+    for (const uint8_t reg : regs) text += (text.empty() ? "" : separator) + IntToStr(reg);
+    return text;
+}
+
+std::string RegisterJson(const std::vector<uint8_t>& regs) { return "[" + RegisterList(regs, ",") + "]"; }
+
+// The registers of a sequence done before it ended with outcome.
+void AppendDone(const TRegisterSequence& sequence, const TSequenceOutcome& outcome,
+                std::vector<uint8_t>& done) {
+    for (const TRegisterField& field : sequence.fields) {
+        if (outcome.result != TSequenceResult::Done && field.reg == outcome.reg) break;
+        done.push_back(field.reg);
+    }
 }
 
 class TCommandRun {
@@ -57,6 +59,12 @@ class TCommandRun {
     int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {},
              const std::string& context = {});
     void Result(const std::string& text, const TJsonObject& json);
+    // A signal stopped the run before a transaction. written: the registers
+    // config write had written by then.
+    int Interrupted(const std::vector<uint8_t>* written = nullptr);
+    TReply Transact(uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0) {
+        return ::Transact(m_data, m_data.ModuleAddress, command, index, d1, d2);
+    }
 
     int Identify(const TIdent& ident);
     int ConfigRead();
@@ -67,9 +75,9 @@ class TCommandRun {
     int Status();
     int Scan();
     // Polls once, or at period until Ctrl-C or --count. poll returns the
-    // status of its transaction and the text and JSON of its reading.
+    // reply of its transaction and sets the text and JSON of its reading.
     int Poll(std::chrono::milliseconds period,
-             const std::function<uint8_t(std::string& text, std::string& json)>& poll);
+             const std::function<TReply(std::string& text, std::string& json)>& poll);
 
     TSequenceHooks Hooks();
 
@@ -95,6 +103,25 @@ void TCommandRun::Result(const std::string& text, const TJsonObject& json) {
     WriteLine(m_io.out, m_o.json ? json.Str() : text);
 }
 
+int TCommandRun::Interrupted(const std::vector<uint8_t>* written) {
+    CloseLink(m_data);
+    if (m_o.json) {
+        TJsonObject json;
+        json.Text("signal", InterruptName());
+        if (written != nullptr) json.Raw("written", RegisterJson(*written));
+        WriteLine(m_io.out, TJsonObject().Raw("interrupted", json.Str()).Str());
+    } else {
+        std::string text = "rq905ctl: přerušeno (" + std::string(InterruptName()) + ")";
+        if (written != nullptr) {
+            text += written->empty()       ? ", žádný registr nezapsán"
+                    : written->size() == 1 ? ", zapsán registr " + RegisterList(*written)
+                                           : ", zapsány registry " + RegisterList(*written);
+        }
+        WriteLine(m_io.err, text);
+    }
+    return InterruptExitStatus();
+}
+
 TSequenceHooks TCommandRun::Hooks() {
     TSequenceHooks hooks;
     if (m_io.progress) {
@@ -103,6 +130,7 @@ TSequenceHooks TCommandRun::Hooks() {
     // The dialogs' pause between transactions, kept so that the module
     // sees the same pacing from both.
     hooks.pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    hooks.proceed = [] { return !InterruptRequested(); };
     return hooks;
 }
 
@@ -112,6 +140,7 @@ int TCommandRun::Run(const std::string& settingsPath) {
 
     TIdent ident;
     const TLinkOutcome connected = Connect(m_data, ident);
+    if (connected.interrupted) return Interrupted();
     if (connected.code != 0) return Fail(connected.code, connected.text);
 
     int exit = kExitOk;
@@ -150,8 +179,8 @@ int TCommandRun::Run(const std::string& settingsPath) {
 
 int TCommandRun::Identify(const TIdent& ident) {
     const TInterfaceKind& kind = kInterfaceKinds[m_data.Kind];
-    Result("Modul " + ident.Text() + ", adresa " + IntToStr(m_data.ModuleAddress) + ", " + kind.listText +
-               ", " + IntToStr(m_data.Speed) + " Bd",
+    Result("Modul " + PrintableText(ident.Text()) + ", adresa " + IntToStr(m_data.ModuleAddress) + ", " +
+               kind.listText + ", " + IntToStr(m_data.Speed) + " Bd",
            TJsonObject()
                .Number("address", m_data.ModuleAddress)
                .Text("name", ident.name)
@@ -261,6 +290,7 @@ int TCommandRun::ConfigRead() {
     TModuleConfig config = m_data.ModuleConfig;
     for (const TGroup& group : kGroups) {
         const TSequenceOutcome outcome = ReadConfig(m_data, *group.sequence, config, Hooks());
+        if (outcome.result == TSequenceResult::Stopped) return Interrupted();
         if (outcome.result != TSequenceResult::Done) {
             return Fail(
                 outcome.status, ResultMessage(m_data.Kind, outcome.status),
@@ -274,22 +304,25 @@ int TCommandRun::ConfigRead() {
 
 int TCommandRun::ConfigWrite() {
     TModuleConfig config = m_data.ModuleConfig;
-    std::vector<std::string> written;
-    std::string writtenText;
-    auto writtenJson = [&] { return JsonArrayOf(written.data(), written.size()); };
+    std::vector<uint8_t> written;
     for (const TGroup& group : kGroups) {
         if (!group.touched(m_o.changes)) continue;
         if (!group.complete(m_o.changes)) {
             const TSequenceOutcome read = ReadConfig(m_data, *group.sequence, config, Hooks());
+            if (read.result == TSequenceResult::Stopped) return Interrupted(&written);
             if (read.result != TSequenceResult::Done) {
                 return Fail(
                     read.status, ResultMessage(m_data.Kind, read.status),
-                    [&](TJsonObject& e) { e.Number("register", read.reg).Raw("written", writtenJson()); },
+                    [&](TJsonObject& e) {
+                        e.Number("register", read.reg).Raw("written", RegisterJson(written));
+                    },
                     RegisterContext("Čtení", read.reg));
             }
         }
         group.apply(m_o.changes, config);
         const TSequenceOutcome outcome = WriteConfig(m_data, *group.sequence, config, Hooks());
+        AppendDone(*group.sequence, outcome, written);
+        if (outcome.result == TSequenceResult::Stopped) return Interrupted(&written);
         if (outcome.result != TSequenceResult::Done) {
             const bool mismatch = outcome.result == TSequenceResult::Mismatch;
             const uint32_t code = mismatch ? kWriteMismatch : outcome.status;
@@ -299,37 +332,40 @@ int TCommandRun::ConfigWrite() {
                 [&](TJsonObject& e) {
                     e.Number("register", outcome.reg)
                         .Bool("mismatch", mismatch)
-                        .Raw("written", writtenJson());
+                        .Raw("written", RegisterJson(written));
                 },
                 RegisterContext("Zápis", outcome.reg));
         }
-        for (const TRegisterField& field : group.sequence->fields) {
-            written.push_back(IntToStr(field.reg));
-            writtenText += (writtenText.empty() ? "" : ", ") + IntToStr(field.reg);
-        }
     }
-    Result("Konfigurace zapsána (registry " + writtenText + ").",
-           TJsonObject().Raw("written", writtenJson()).Raw("config", ConfigJson(config)));
+    Result("Konfigurace zapsána (registry " + RegisterList(written) + ").",
+           TJsonObject().Raw("written", RegisterJson(written)).Raw("config", ConfigJson(config)));
     return kExitOk;
 }
 
 int TCommandRun::SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done,
                             TJsonObject json) {
-    const TReply r = Transact(m_data, command, index, d1, d2);
+    const TReply r = Transact(command, index, d1, d2);
+    if (r.interrupted) return Interrupted();
     if (r.status != 0) return Fail(r.status, ResultMessage(m_data.Kind, r.status));
     Result(std::string(done) + " (" + IntToStr(m_o.value) + ")", json);
     return kExitOk;
 }
 
 int TCommandRun::Poll(std::chrono::milliseconds period,
-                      const std::function<uint8_t(std::string& text, std::string& json)>& poll) {
+                      const std::function<TReply(std::string& text, std::string& json)>& poll) {
     std::string lastText;
     bool lastOk = false;
     bool first = true;
     auto next = std::chrono::steady_clock::now();
     for (uint32_t n = 0; !m_o.count || n < *m_o.count; ++n) {
         std::string text, json;
-        const uint8_t status = poll(text, json);
+        const TReply r = poll(text, json);
+        // Ctrl-C is how a watch ends; only a run with no reading yet was cut short.
+        if (r.interrupted) {
+            if (first) return Interrupted();
+            break;
+        }
+        const uint8_t status = r.status;
         const bool ok = status == 0;
         const std::string failure = ok ? "" : ResultMessage(m_data.Kind, status);
         // A watch reports the first reading and every change, so that a
@@ -357,8 +393,8 @@ int TCommandRun::Poll(std::chrono::milliseconds period,
 
 int TCommandRun::Din() {
     return Poll(kInputsPeriod, [this](std::string& text, std::string& json) {
-        const TReply r = Transact(m_data, kCmdRead, kIndexDigital);
-        if (r.status != 0) return r.status;
+        const TReply r = Transact(kCmdRead, kIndexDigital);
+        if (r.status != 0 || r.interrupted) return r;
         const uint8_t v = r.d[1];
         text = "Vstupy " + Hex(v, 2) + ":";
         for (unsigned n = 0; n < 8; ++n) text += " DIN" + IntToStr(n) + "=" + IntToStr((v >> n) & 1);
@@ -367,20 +403,21 @@ int TCommandRun::Din() {
                    .Raw("din", JsonArray({v & 1, (v >> 1) & 1, (v >> 2) & 1, (v >> 3) & 1, (v >> 4) & 1,
                                           (v >> 5) & 1, (v >> 6) & 1, (v >> 7) & 1}))
                    .Str();
-        return r.status;
+        return r;
     });
 }
 
 int TCommandRun::Status() {
     if (m_o.clear) {
-        const TReply r = Transact(m_data, kCmdClearStatus, 0);
+        const TReply r = Transact(kCmdClearStatus, 0);
+        if (r.interrupted) return Interrupted();
         if (r.status != 0) return Fail(r.status, ResultMessage(m_data.Kind, r.status));
         Result("Status registr vynulován.", TJsonObject().Bool("cleared", true));
         return kExitOk;
     }
     return Poll(kStatusPeriod, [this](std::string& text, std::string& json) {
-        const TReply r = Transact(m_data, kCmdReadStatus, 0);
-        if (r.status != 0) return r.status;
+        const TReply r = Transact(kCmdReadStatus, 0);
+        if (r.status != 0 || r.interrupted) return r;
         const uint32_t value =
             r.d[1] | (uint32_t{r.d[2]} << 8) | (uint32_t{r.d[3]} << 16) | (uint32_t{r.d[4]} << 24);
         std::string names;
@@ -397,7 +434,7 @@ int TCommandRun::Status() {
                    .Raw("bytes", JsonArray({r.d[1], r.d[2], r.d[3], r.d[4]}))
                    .Raw("bits", bits.Str())
                    .Str();
-        return r.status;
+        return r;
     });
 }
 
@@ -406,15 +443,18 @@ int TCommandRun::Scan() {
     // the line speed; the file's value is for one module, not for many.
     if (!m_o.connection.udpTimeout) m_data.UdpTimeout = 0;
     const TLinkOutcome opened = OpenLink(m_data, kTightMode);
+    if (opened.interrupted) return Interrupted();
     if (opened.code != 0) return Fail(opened.code, opened.text);
 
     std::vector<std::string> found;
     std::vector<std::string> errors;
-    for (unsigned a = m_o.scanFrom; a <= m_o.scanTo && !InterruptRequested(); ++a) {
+    // Ctrl-C ends a scan early with the modules found so far.
+    for (unsigned a = m_o.scanFrom; a <= m_o.scanTo; ++a) {
         const auto address = static_cast<uint8_t>(a);
         TIdent ident;
         uint8_t firstStatus = 0;
         const TLinkOutcome outcome = ::Identify(m_data, address, ident, &firstStatus);
+        if (outcome.interrupted) break;
         if (outcome.code == 0) {
             found.push_back(TJsonObject()
                                 .Number("address", address)
@@ -422,7 +462,8 @@ int TCommandRun::Scan() {
                                 .Text("version", ident.version)
                                 .Text("ident", ident.Text())
                                 .Str());
-            if (!m_o.json) WriteLine(m_io.out, "Adresa " + IntToStr(address) + ": " + ident.Text());
+            if (!m_o.json)
+                WriteLine(m_io.out, "Adresa " + IntToStr(address) + ": " + PrintableText(ident.Text()));
         } else if (outcome.code != 11 || firstStatus == 0) {
             // Silence at an address is the normal case; anything else is
             // worth telling (a damaged reply, a module that stopped).
@@ -474,16 +515,27 @@ const char* RegisterName(unsigned reg) {
 }
 
 int RunCtl(const std::vector<std::string>& args, const std::string& defaultSettingsPath, TCtlIo& io) {
-    const TParseResult parsed = ParseArgs(args);
-    if (!parsed.ok) {
-        WriteLine(io.err, "rq905ctl: " + parsed.error);
+    auto usage = [&](const std::string& reason) {
+        WriteLine(io.err, "rq905ctl: " + reason);
         WriteLine(io.err, "Nápověda: rq905ctl --help");
         return kExitUsage;
+    };
+    const TParseResult parsed = ParseArgs(args);
+    if (!parsed.ok) return usage(parsed.error);
+    if (parsed.options.version) {
+        WriteLine(io.out, std::string("rq905ctl ") + RQ905_VERSION);
+        return kExitOk;
     }
     if (parsed.options.help) {
         io.out << Cp1250ToUtf8(HelpText(parsed.options.command));
         io.out.flush();
         return kExitOk;
+    }
+    // Only the file beside the program may be absent: one named on purpose
+    // that cannot be read would quietly talk to the default port instead.
+    std::string reason;
+    if (parsed.options.settingsPath && !SettingsFileReadable(*parsed.options.settingsPath, reason)) {
+        return usage("soubor nastavení " + Utf8ToCp1250(*parsed.options.settingsPath) + ": " + reason);
     }
     TCtlIo quiet = io;
     if (parsed.options.json) quiet.progress = false;

@@ -1,5 +1,7 @@
 #include "CtlConnection.h"
 
+#include "CtlInterrupt.h"
+
 void PrepareData(TData& data, const std::string& settingsPath, const TConnectionOverrides& o) {
     SetDefaults(&data);
     LoadSettings(&data, settingsPath);
@@ -17,9 +19,26 @@ namespace {
 
 constexpr const char* kInitFailedText = "Chyba inicializace připojení - ";
 
+TLinkOutcome Interrupted() { return {0, {}, true}; }
+
 }  // namespace
 
+TReply Transact(const TData& data, uint8_t address, uint8_t command, uint8_t index, uint8_t d1, uint8_t d2) {
+    TReply r;
+    if (InterruptRequested()) {
+        r.interrupted = true;
+        return r;
+    }
+    r.d[1] = d1;
+    r.d[2] = d2;
+    TCellBlock reply{};
+    ModuleTransaction(data.Kind, data.Handle, address, command, index, r.d[0], r.d[1], r.d[2], r.d[3], r.d[4],
+                      r.status, reply);
+    return r;
+}
+
 TLinkOutcome OpenLink(TData& data, uint32_t mode) {
+    if (InterruptRequested()) return Interrupted();
     data.InitParams.fill(0);
     switch (data.Kind) {
         case kKindCom:
@@ -68,12 +87,11 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode) {
 TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus) {
     std::string parts[3];
     for (uint8_t index = 0; index < 3; ++index) {
-        uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0, d4 = 0, status = 0;
-        TCellBlock reply{};
-        ModuleTransaction(data.Kind, data.Handle, address, 200, index, d0, d1, d2, d3, d4, status, reply);
-        if (index == 0 && firstStatus != nullptr) *firstStatus = status;
-        if (status != 0) return {status, ResultMessage(data.Kind, status)};
-        for (const uint8_t c : {d1, d2, d3, d4}) parts[index].push_back(static_cast<char>(c));
+        const TReply r = Transact(data, address, 200, index);
+        if (r.interrupted) return Interrupted();
+        if (index == 0 && firstStatus != nullptr) *firstStatus = r.status;
+        if (r.status != 0) return {r.status, ResultMessage(data.Kind, r.status)};
+        for (int i = 1; i <= 4; ++i) parts[index].push_back(static_cast<char>(r.d[i]));
     }
     ident.name = parts[0] + parts[1];
     ident.version = parts[2];
@@ -82,9 +100,9 @@ TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t
 
 TLinkOutcome Connect(TData& data, TIdent& ident) {
     TLinkOutcome outcome = OpenLink(data, kStandardMode);
-    if (outcome.code != 0) return outcome;
+    if (outcome.code != 0 || outcome.interrupted) return outcome;
     outcome = Identify(data, data.ModuleAddress, ident);
-    if (outcome.code != 0) {
+    if (outcome.code != 0 || outcome.interrupted) {
         CloseLink(data);
         return outcome;
     }

@@ -9,14 +9,29 @@
 #include "CtlArgs.h"
 #include "core/Dekl.h"
 
+// A settings file named on the command line must be a readable regular
+// file; otherwise reason (Windows-1250) says why not.
+bool SettingsFileReadable(const std::string& path, std::string& reason);
+
 // Defaults, then the settings file (read only, never written), then the
 // overrides.
 void PrepareData(TData& data, const std::string& settingsPath, const TConnectionOverrides& overrides);
 
 struct TLinkOutcome {
-    uint32_t code = 0;  // 0 success, else the result code
-    std::string text;   // Windows-1250, as the tool shows it
+    uint32_t code = 0;         // 0 success, else the result code
+    std::string text;          // Windows-1250, as the tool shows it
+    bool interrupted = false;  // a signal stopped it before it began
 };
+
+// One module transaction with the connection of data, to address. After a
+// signal nothing is sent: the reply is marked interrupted instead.
+struct TReply {
+    uint8_t status = 0;
+    uint8_t d[5]{};
+    bool interrupted = false;
+};
+TReply Transact(const TData& data, uint8_t address, uint8_t command, uint8_t index, uint8_t d1 = 0,
+                uint8_t d2 = 0);
 
 // How long the driver waits for a reply: the tool's standard mode, or the
 // tight one for scanning many addresses.
@@ -25,7 +40,7 @@ inline constexpr uint32_t kTightMode = 1;
 
 // Fills InitParams by kind, binds the library and configures the line; on
 // success data is connected (Connected, Handle). On a failure nothing is
-// left open.
+// left open. After a signal it opens nothing.
 TLinkOutcome OpenLink(TData& data, uint32_t mode);
 
 struct TIdent {

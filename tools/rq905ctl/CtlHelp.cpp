@@ -12,19 +12,24 @@ constexpr const char* kConnectionHelp =
     "  --com N             číslo portu COM (1-255)\n"
     "  --isa-base ADR      bázová adresa karty PCI-318 (300h, 0x300 nebo $300)\n"
     "  --ip ADRESA         IP adresa převodníku RQ-1318\n"
-    "  --udp-port N        port UDP převodníku (0-65535)\n"
-    "  --udp-timeout MS    časový limit UDP v ms (0 = podle rychlosti)\n"
+    "  --udp-port N        port UDP převodníku (1-65535)\n"
+    "  --udp-timeout MS    časový limit UDP v ms (0-60000, 0 = podle rychlosti)\n"
     "  --address N         adresa modulu (0-255)\n"
     "  --speed BD          komunikační rychlost: 600, 1200, 2400, 4800, 9600,\n"
     "                      19200, 38400, 57600 nebo 115200\n"
-    "  --settings SOUBOR   připojení z jiného souboru místo W_rq905.ini\n"
+    "  --settings SOUBOR   připojení z jiného souboru místo W_rq905.ini (soubor\n"
+    "                      musí existovat a být čitelný)\n"
     "\n"
     "Společné volby:\n"
     "  --json              výstup pro stroje (JSON, UTF-8)\n"
     "  --help              tato nápověda\n"
+    "  --version           název a verze programu\n"
     "\n"
     "Čísla: desítkově, nebo šestnáctkově s předponou $ nebo 0x.\n"
-    "Návratový kód: 0 úspěch, 1 chyba modulu nebo spojení, 2 chybné použití.\n";
+    "Návratový kód: 0 úspěch, 1 chyba modulu nebo spojení, 2 chybné použití,\n"
+    "130 (Ctrl-C) nebo 143 (SIGTERM) přerušení: transakce, která právě běží,\n"
+    "doběhne, další už nezačne; config write vypíše, které registry zapsal.\n"
+    "Ctrl-C ukončí sledování (--watch) a scan řádně, s dosavadním výsledkem.\n";
 
 constexpr const char* kGeneralHelp =
     "Použití: rq905ctl PŘÍKAZ [volby]\n"

@@ -1,5 +1,7 @@
 // POSIX signals: SIGINT and SIGTERM without SA_RESTART, so that a sleep
-// returns at once when the user presses Ctrl-C.
+// returns at once when the user presses Ctrl-C. The handler is reset after
+// its first call: a transaction under way is let finish, but a second
+// signal ends the tool at once, for when the wait is too long.
 #include <signal.h>
 #include <time.h>
 
@@ -8,20 +10,35 @@
 #include "CtlInterrupt.h"
 
 namespace {
-volatile sig_atomic_t g_interrupted = 0;
-void OnSignal(int) { g_interrupted = 1; }
+volatile sig_atomic_t g_signal = 0;
+void OnSignal(int signal) {
+    if (g_signal == 0) g_signal = signal;
+}
 }  // namespace
 
 void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
+    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool InterruptRequested() { return g_interrupted != 0; }
+bool InterruptRequested() { return g_signal != 0; }
+
+int InterruptExitStatus() { return 128 + g_signal; }
+
+const char* InterruptName() {
+    switch (g_signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        default:
+            return "";
+    }
+}
 
 bool SleepUntil(std::chrono::steady_clock::time_point until) {
     while (!InterruptRequested()) {

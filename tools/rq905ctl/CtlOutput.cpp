@@ -10,15 +10,17 @@ void WriteLine(std::ostream& stream, std::string_view cp1250) {
 }
 
 std::string JsonString(std::string_view cp1250) {
-    // Escaped in Windows-1250: every byte that JSON forbids raw is below
-    // 0x20 in both code pages, and WriteLine converts the whole line.
+    // Escaped in Windows-1250, and WriteLine converts the whole line. JSON
+    // forbids only the controls below 0x20 raw; DEL and the C1 controls that
+    // the undefined bytes become are escaped too, so that the JSON can be
+    // shown on a terminal. Each of them has its own byte as code point.
     std::string json = "\"";
     for (const char c : cp1250) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             json += '\\';
             json += c;
-        } else if (byte < 0x20) {
+        } else if (c != '\xB7' && PrintableText(std::string_view(&c, 1)) == "\xB7") {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             json += escaped;
