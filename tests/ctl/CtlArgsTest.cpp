@@ -255,51 +255,28 @@ TEST(CtlRun, VersionWinsOverEverythingElse) {
     }
 }
 
-// A settings file named on the command line that cannot be read is a usage
-// error, found before any connection (and without blocking on a FIFO).
-struct SettingsCase {
-    const char* name;
-    std::function<std::string(const std::string& dir)> make;  // returns the path
-    const char* reason;
-};
-
-class NamedSettingsFile : public testing::TestWithParam<SettingsCase> {};
-
-TEST_P(NamedSettingsFile, ThatCannotBeReadIsAUsageError) {
-    if (std::string(GetParam().name) == "Unreadable" && ::geteuid() == 0)
-        GTEST_SKIP() << "root reads any file";
+TEST(CtlRun, ANamedSettingsFileThatCannotBeReadIsAUsageError) {
     std::string dir = (std::filesystem::temp_directory_path() / "rq905-ctl-XXXXXX").string();
     ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    const std::string path = GetParam().make(dir);
-    std::ostringstream out, err;
-    TCtlIo io{out, err};
-    const int exit = RunCtl({"identify", "--settings", path}, "/nonexistent/W_rq905.ini", io);
+    ::mkfifo((dir + "/fifo").c_str(), 0600);  // opening it would block
+    std::ofstream(dir + "/locked") << "[Připojení]\n";
+    ::chmod((dir + "/locked").c_str(), 0);
+    const std::pair<std::string, const char*> cases[] = {
+        {dir + "/missing", "neexistuje"},
+        {dir, "není obyčejný soubor"},
+        {dir + "/fifo", "není obyčejný soubor"},
+        {dir + "/locked", ::geteuid() == 0 ? nullptr : "nelze číst (přístup odepřen)"},  // root reads it
+    };
+    for (const auto& [path, reason] : cases) {
+        if (reason == nullptr) continue;
+        std::ostringstream out, err;
+        TCtlIo io{out, err};
+        EXPECT_EQ(RunCtl({"identify", "--settings", path}, "/nonexistent/W_rq905.ini", io), kExitUsage);
+        EXPECT_EQ(Utf8ToCp1250(err.str()).rfind("rq905ctl: soubor nastavení " + path + ": " + reason, 0), 0u)
+            << err.str();
+    }
     std::filesystem::remove_all(dir);
-    EXPECT_EQ(exit, kExitUsage);
-    EXPECT_EQ(
-        Utf8ToCp1250(err.str()).rfind("rq905ctl: soubor nastavení " + path + ": " + GetParam().reason, 0), 0u)
-        << err.str();
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ctl, NamedSettingsFile,
-    testing::Values(SettingsCase{"Missing", [](const std::string& d) { return d + "/W_rq905.ini"; },
-                                 "neexistuje"},
-                    SettingsCase{"Directory", [](const std::string& d) { return d; }, "není obyčejný soubor"},
-                    SettingsCase{"Fifo",
-                                 [](const std::string& d) {
-                                     ::mkfifo((d + "/fifo").c_str(), 0600);
-                                     return d + "/fifo";
-                                 },
-                                 "není obyčejný soubor"},
-                    SettingsCase{"Unreadable",
-                                 [](const std::string& d) {
-                                     std::ofstream(d + "/W_rq905.ini") << "[Připojení]\n";
-                                     ::chmod((d + "/W_rq905.ini").c_str(), 0);
-                                     return d + "/W_rq905.ini";
-                                 },
-                                 "nelze číst (přístup odepřen)"}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlOutput, ObjectsKeepTheOrderOfTheirMembers) {
     const std::string json = TJsonObject()
