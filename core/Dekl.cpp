@@ -1,6 +1,7 @@
 #include "core/Dekl.h"
 
 #include <new>
+#include <vector>
 
 #include "core/IniFile.h"
 #include "core/IntText.h"
@@ -80,37 +81,32 @@ bool LoadSettings(TData* data, const std::string& path) {
 
 bool SaveSettings(TData* data, const std::string& path, std::string* error) {
     if (data == nullptr) return false;
-    TProfileFile file(path);
-    file.Load();
-    bool ok = true;
-    // Each key goes to disk at once; the first failure stops the save.
-    auto write = [&](const char* section, const char* key, const std::string& value) {
-        if (ok && !file.WriteString(section, key, value)) {
-            ok = false;
-            if (error != nullptr) *error = file.LastError();
-        }
-    };
-
     const uint8_t kind = data->Kind > kKindLan ? kKindCom : data->Kind;
-    write(kSecConnection, kKeyInterface, kInterfaceKinds[kind].settingsName);
+    std::vector<TProfileEntry> entries{{kSecConnection, kKeyInterface, kInterfaceKinds[kind].settingsName}};
     switch (kind) {
         case kKindCom:
-            write(kSecCom, kKeyComPort, IntToStr(data->ComPort));
+            entries.push_back({kSecCom, kKeyComPort, IntToStr(data->ComPort)});
             break;
         case kKindIsa:
-            write(kSecIsa, kKeyIsaBase, IntToStr(data->IsaBase));
+            entries.push_back({kSecIsa, kKeyIsaBase, IntToStr(data->IsaBase)});
             break;
         case kKindLan:
-            write(kSecLan, kKeyIp, data->IpAddress);
-            write(kSecLan, kKeyUdpPort, IntToStr(data->UdpPort));
-            write(kSecLan, kKeyUdpTimeout, IntToStr(data->UdpTimeout));
+            entries.push_back({kSecLan, kKeyIp, data->IpAddress});
+            entries.push_back({kSecLan, kKeyUdpPort, IntToStr(data->UdpPort)});
+            entries.push_back({kSecLan, kKeyUdpTimeout, IntToStr(data->UdpTimeout)});
             break;
         default:
             break;
     }
-    write(kSecConnection, kKeyAddress, IntToStr(data->ModuleAddress));
-    write(kSecConnection, kKeySpeed, IntToStr(data->Speed));
-    return ok;
+    entries.push_back({kSecConnection, kKeyAddress, IntToStr(data->ModuleAddress)});
+    entries.push_back({kSecConnection, kKeySpeed, IntToStr(data->Speed)});
+
+    // One update of the file for the whole save, so that another program
+    // saving at the same moment cannot drop a section or mix the record.
+    TProfileFile file(path);
+    if (file.WriteStrings(entries)) return true;
+    if (error != nullptr) *error = file.LastError();
+    return false;
 }
 
 std::unique_ptr<TData> CreateProgramData(const std::string& settingsPath) {

@@ -53,7 +53,9 @@ std::string SettingsFilePath();
 // true when the file named an interface.
 bool LoadSettings(TData* data, const std::string& path);
 // true when the file was written; on a write failure false with
-// "Unable to write to <path>" in *error (keys written before stay written).
+// "Unable to write to <path>" in *error. The save is one update of the file:
+// a failure leaves the file as it was, except that a value that cannot be
+// written stops the save at its key with the keys before it written.
 bool SaveSettings(TData* data, const std::string& path, std::string* error = nullptr);
 
 // The main window's creation step: a record with defaults and the settings

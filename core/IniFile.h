@@ -1,27 +1,22 @@
-// The settings file service: reads and writes keys of a Windows profile
-// (INI) file the way GetPrivateProfileStringA / WritePrivateProfileStringA do
-// for this program, so files of the original Windows program load and the
-// files we write stay readable by it.
+// The settings file service: a profile (INI) file on disk, its keys read and
+// set by the rules of TProfileText.
 //
-// Decisions for input Windows leaves vague:
-// - Lines end at LF; a CR before it belongs to the line ending. A NUL or any
-//   other byte is ordinary text; lines of any length are fine.
-// - "[name]" starts a section (text after ']' ignored). A line whose first
-//   non-blank character is ';' is a comment. "key=value" splits at the first
-//   '='. Any other line, and keys before the first section, are ignored for
-//   reading and kept as they are when writing.
-// - Names and values lose surrounding blanks (space, tab, CR, VT, FF); names
-//   match without regard to letter case (Windows-1250 letters included).
-// - Duplicates: the first section of a name is the section, for reading and
-//   writing; later ones are kept but never consulted. Within it the first
-//   key of a name wins.
-// - A file larger than 16 MiB, or one that is not a regular file, counts as
-//   unreadable.
+// A file larger than 16 MiB, or one that is not a regular file, counts as
+// unreadable and is never written. A FIFO or a device is never opened.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "core/ProfileText.h"
+
+struct TProfileEntry {
+    std::string_view section;
+    std::string_view key;
+    std::string value;
+};
 
 class TProfileFile {
   public:
@@ -37,18 +32,22 @@ class TProfileFile {
 
     // Value of the key, or def when the section or key is missing. A key
     // present with an empty value yields "".
-    std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+        return m_text.ReadString(section, key, def);
+    }
 
-    // Sets the key and writes the file at once, atomically (temporary file in
-    // the same directory, flushed, renamed over the old one), so a crash or a
-    // full disk never leaves a half-written file. The file is read afresh
-    // first; an existing key keeps its place and spelling, a new key goes
-    // after the last non-blank line of its section, a new section to the end
-    // of the file; every other byte stays as it was. New lines use the file's
-    // line ending (CRLF for a new file, as Windows writes). A file that
-    // exists but cannot be read is never overwritten. Names must be non-empty
-    // and no text may contain a line break, a key no '=', a section no ']'.
-    // On failure: false, and LastError() is "Unable to write to <path>".
+    // Sets the keys, in order, in one update of the file: under a lock that
+    // every writer of the file takes, the file is read afresh, the keys set
+    // in memory, and a temporary file in the same directory written, flushed
+    // and renamed over the old one. Two programs saving at once therefore
+    // never lose each other's keys, and a crash or a full disk never leaves
+    // a half-written file. A key that TProfileText::Writable() refuses stops
+    // the list there, with the keys before it written. The file is left
+    // alone when it exists but cannot be read, is read-only, or is a
+    // symbolic link whose target is missing; through a link the target is
+    // written and the link kept. On failure: false, and LastError() is
+    // "Unable to write to <path>".
+    bool WriteStrings(std::span<const TProfileEntry> entries);
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
 
     const std::string& Path() const { return m_path; }
@@ -56,7 +55,7 @@ class TProfileFile {
 
   private:
     std::string m_path;
-    std::string m_content;
+    TProfileText m_text;
     std::string m_lastError;
 };
 

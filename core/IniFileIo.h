@@ -3,18 +3,25 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
-#include <string_view>
 
 enum class TFileRead { Ok, Missing, Unreadable };
 
-// Whole content of a regular file of at most maxSize bytes.
+// Whole content of a regular file of at most maxSize bytes. Anything else
+// (a FIFO, a device, a directory) is unreadable and never opened.
 TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content);
 
-// Replaces the file's content atomically: a temporary file beside it is
-// written, flushed to disk and renamed over it. The old file keeps its
-// permissions. No temporary file stays behind on failure.
-bool ReplaceFileContent(const std::string& path, std::string_view content);
+// One read-modify-write of the file, exclusive among all processes that
+// update it this way: reads the file (a missing one as empty), lets edit
+// change the content, and replaces the file with the result atomically (a
+// temporary file beside it, flushed, renamed over it; the old file's
+// permissions kept). Through a symbolic link the link's final target is
+// replaced and the link stays. Nothing changes, and the result is false,
+// when the file exists but is no regular file, cannot be read, is
+// read-only, or is a link whose target is missing.
+bool UpdateFileContent(const std::string& path, std::size_t maxSize,
+                       const std::function<void(std::string& content)>& edit);
 
 // The path made absolute against the current directory.
 std::string AbsolutePath(const std::string& path);

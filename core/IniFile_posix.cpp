@@ -1,13 +1,19 @@
 // POSIX file operations of the settings file service; a Windows build would
-// use CreateFileA / FlushFileBuffers / MoveFileExA in a file of its own.
+// use CreateFileA / LockFileEx / FlushFileBuffers / MoveFileExA in a file of
+// its own.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
+#include <thread>
+#include <utility>
 
 #include "core/IniFileIo.h"
 
@@ -32,17 +38,74 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// A settings file reached through a symbolic link stays a link; the file it
-// points to is replaced.
-std::string FinalTarget(const std::string& path) {
+// The file an update replaces: the path itself, or the end of its chain of
+// symbolic links, so that a link stays a link. A link whose target is
+// missing has no file to replace: false.
+bool FinalTarget(const std::string& path, std::string& target) {
+    target = path;
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+    if (!S_ISLNK(info.st_mode)) return true;
     char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return path;
-    std::string target(resolved);
+    if (resolved == nullptr) return false;
+    target = resolved;
     std::free(resolved);
-    return target;
+    return true;
 }
+
+// Windows' profile service leaves a read-only file alone, even for an
+// administrator. A file without any write permission is the counterpart
+// here and binds root as well; otherwise the effective user's permission
+// decides, as Windows decides by the file's access rights.
+bool Replaceable(const std::string& target, const struct stat& info) {
+    if (!S_ISREG(info.st_mode)) return false;
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+    return faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// An exclusive flock on "<file>.lock", held by every writer for a whole
+// read-modify-write. The holder removes the lock file before releasing it;
+// whoever then gets the lock on the removed file sees that the path names
+// another file now, and starts over. The wait is bounded so that a stuck
+// writer cannot keep the program from closing.
+class TUpdateLock {
+  public:
+    explicit TUpdateLock(std::string path) : m_path(std::move(path)) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
+        while (m_fd < 0 && Clock::now() < deadline) {
+            const int fd = open(m_path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0) return;
+            if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                close(fd);
+                if (errno != EWOULDBLOCK && errno != EINTR) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            struct stat held {
+            }, named{};
+            if (fstat(fd, &held) == 0 && stat(m_path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+                held.st_ino == named.st_ino) {
+                m_fd = fd;
+            } else {
+                close(fd);
+            }
+        }
+    }
+    ~TUpdateLock() {
+        if (m_fd < 0) return;
+        unlink(m_path.c_str());
+        close(m_fd);
+    }
+    TUpdateLock(const TUpdateLock&) = delete;
+    TUpdateLock& operator=(const TUpdateLock&) = delete;
+
+    bool Held() const { return m_fd >= 0; }
+
+  private:
+    std::string m_path;
+    int m_fd = -1;
+};
 
 // Makes the rename itself durable; some file systems refuse, which only
 // weakens durability, so failures are ignored.
@@ -53,13 +116,43 @@ void SyncDirectory(const std::string& directory) {
     close(fd);
 }
 
+// Writes a temporary file beside the target, flushes it and renames it over
+// the target; no temporary file stays behind on failure.
+bool ReplaceFileContent(const std::string& target, std::string_view content, const struct stat* old) {
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = target + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    if (old != nullptr) (void)fchmod(fd, old->st_mode & 07777);
+    bool ok = WriteAll(fd, content) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    SyncDirectory(DirectoryOf(target));
+    return true;
+}
+
 }  // namespace
 
 TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content) {
     content.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? TFileRead::Missing : TFileRead::Unreadable;
+    // Opening a FIFO blocks until a writer comes, and opening a device may
+    // act on it: only a regular file is opened, without blocking in case it
+    // is swapped for something else meanwhile, and checked again once open.
     struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? TFileRead::Missing : TFileRead::Unreadable;
+    if (!S_ISREG(info.st_mode)) return TFileRead::Unreadable;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? TFileRead::Missing : TFileRead::Unreadable;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
         static_cast<unsigned long long>(info.st_size) > maxSize) {
         close(fd);
@@ -83,31 +176,21 @@ TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::strin
     return TFileRead::Ok;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content) {
-    static std::atomic<unsigned> counter{0};
-    const std::string target = FinalTarget(path);
+bool UpdateFileContent(const std::string& path, std::size_t maxSize,
+                       const std::function<void(std::string& content)>& edit) {
+    std::string target;
+    if (!FinalTarget(path, target)) return false;
+    const TUpdateLock lock(target + ".lock");
+    if (!lock.Held()) return false;
+
     struct stat old {};
     const bool exists = stat(target.c_str(), &old) == 0;
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-
-    if (exists) (void)fchmod(fd, old.st_mode & 07777);
-    bool ok = WriteAll(fd, content) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    SyncDirectory(DirectoryOf(target));
-    return true;
+    if (!exists && errno != ENOENT) return false;
+    if (exists && !Replaceable(target, old)) return false;
+    std::string content;
+    if (ReadWholeFile(target, maxSize, content) == TFileRead::Unreadable) return false;
+    edit(content);
+    return ReplaceFileContent(target, content, exists ? &old : nullptr);
 }
 
 std::string AbsolutePath(const std::string& path) {
