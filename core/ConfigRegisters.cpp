@@ -33,7 +33,11 @@ TWriteOutcome WriteAndVerify(const TModuleLink& link, uint8_t reg, uint8_t value
     return {};
 }
 
-std::string ProgressText(const char* prefix, unsigned percent) { return prefix + IntToStr(percent) + " %)"; }
+// Texts are built by appending: GCC 12 at -O3 reports a false overlap
+// (-Wrestrict) in `"literal" + std::string`.
+std::string ProgressText(const char* prefix, unsigned percent) {
+    return std::string(prefix).append(IntToStr(percent)).append(" %)");
+}
 
 namespace {
 
@@ -98,6 +102,11 @@ void Show(const TSequenceHooks& hooks, const std::string& text) {
     if (hooks.show) hooks.show(text);
 }
 
+// A failed result is shown as a blank and its text.
+void ShowFailure(const TSequenceHooks& hooks, const std::string& text) {
+    if (hooks.show) hooks.show(std::string(" ").append(text));
+}
+
 bool StopAsked(const TSequenceHooks& hooks) { return hooks.proceed && !hooks.proceed(); }
 
 }  // namespace
@@ -118,7 +127,7 @@ TSequenceOutcome ReadConfig(const TData& data, const TRegisterSequence& sequence
         if (StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         const uint8_t status = ReadRegister(link, field.reg, read[field.reg]);
         if (status != 0) {
-            Show(hooks, " " + ResultMessage(link.kind, status));
+            ShowFailure(hooks, ResultMessage(link.kind, status));
             return {TSequenceResult::TransactionFailed, status, field.reg};
         }
         if (field.store != nullptr) field.store(config, read);
@@ -146,7 +155,7 @@ TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequenc
         const TWriteOutcome outcome =
             WriteAndVerify(link, field.reg, field.value(values), sequence.readBack, between);
         if (outcome.code != 0) {
-            Show(hooks, " " + outcome.text);
+            ShowFailure(hooks, outcome.text);
             if (outcome.mismatch) return {TSequenceResult::Mismatch, 0, field.reg};
             return {TSequenceResult::TransactionFailed, outcome.code, field.reg};
         }

@@ -8,10 +8,11 @@ cd "$(dirname "$0")/.."
 "$(pwd)/scripts/deps.sh"
 
 build=build
-extra=()
+# Warnings fail this build, unlike a user's plain configure.
+extra=(-DRQ905_WERROR=ON)
 if [[ "${1:-}" == "--sanitize" ]]; then
     build=build-asan
-    extra=(-DRQ905_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+    extra+=(-DRQ905_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
