@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <latch>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -155,14 +157,49 @@ TEST_F(SettingsTest, WindowsFileFromTheOriginalProgramLoads) {
     EXPECT_EQ(data.IsaBase, 688);
 }
 
-TEST_F(SettingsTest, DirectoryInsteadOfFileKeepsDefaultsAndSaveReportsIt) {
-    fs::create_directory(m_path);
+// What stands at the settings path is read at most, never replaced.
+struct LeftAloneCase {
+    const char* name;
+    void (*make)(const std::string& path);
+    bool named;  // LoadSettings finds an interface
+};
+
+class LeftAloneTest : public SettingsTest, public ::testing::WithParamInterface<LeftAloneCase> {};
+
+TEST_P(LeftAloneTest, LoadKeepsDefaultsAndSaveFails) {
+    GetParam().make(m_path);
+    const auto before = fs::symlink_status(m_path).type();
+    const std::string content = before == fs::file_type::regular ? Read() : "";
     TData data = Fresh();
-    EXPECT_FALSE(LoadSettings(&data, m_path));
+    EXPECT_EQ(LoadSettings(&data, m_path), GetParam().named);
+    EXPECT_EQ(data.Kind, GetParam().named ? 3 : 0);
     std::string error;
     EXPECT_FALSE(SaveSettings(&data, m_path, &error));
     EXPECT_EQ(error, "Unable to write to " + m_path);
+    EXPECT_EQ(fs::symlink_status(m_path).type(), before);
+    if (before == fs::file_type::regular) {
+        EXPECT_EQ(Read(), content);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LeftAloneTest,
+    ::testing::Values(
+        LeftAloneCase{"Directory", [](const std::string& p) { fs::create_directory(p); }, false},
+        LeftAloneCase{"Fifo", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); }, false},
+        LeftAloneCase{"DanglingLink", [](const std::string& p) { fs::create_symlink("missing.ini", p); },
+                      false},
+        // No write permission at all binds root too, as the read-only
+        // attribute binds a Windows administrator.
+        LeftAloneCase{"ReadOnly",
+                      [](const std::string& p) {
+                          std::ofstream(p) << "[Připojení]\nRozhraní=USB-1318\n";
+                          fs::permissions(
+                              p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+                      },
+                      true}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SettingsTest, NewFileOfTheLanKindComesOutByteForByte) {
     TData data = Fresh();
@@ -226,6 +263,35 @@ TEST_F(SettingsTest, SaveThenLoadRoundTrips) {
     EXPECT_EQ(loaded.IpAddress, "127.0.0.1");
     EXPECT_EQ(loaded.UdpPort, 65535u);
     EXPECT_EQ(loaded.UdpTimeout, 0u);
+}
+
+// Two saves of different kinds at the same moment: neither loses the
+// other's section, and the record is wholly one of the two.
+TEST_F(SettingsTest, SimultaneousSavesKeepBothSections) {
+    TData lan = Fresh(), isa = Fresh();
+    lan.Kind = 4;
+    lan.ModuleAddress = 11;
+    isa.Kind = 1;
+    isa.ModuleAddress = 22;
+    for (int trial = 0; trial < 20; ++trial) {
+        fs::remove(m_path);
+        std::latch start(2);
+        const auto save = [&](TData* data) {
+            start.arrive_and_wait();
+            EXPECT_TRUE(SaveSettings(data, m_path));
+        };
+        std::thread a(save, &lan), b(save, &isa);
+        a.join();
+        b.join();
+        const std::string file = Read();
+        ASSERT_NE(file.find("[RQ-1318]\r\nIP adresa=192.168.0.99\r\nUDP port=5000\r\nUDP timeout=100\r\n"),
+                  std::string::npos)
+            << file;
+        ASSERT_NE(file.find("[PCI-318]\r\nBázová adresa=768\r\n"), std::string::npos) << file;
+        TData loaded = Fresh();
+        ASSERT_TRUE(LoadSettings(&loaded, m_path)) << file;
+        ASSERT_EQ(loaded.ModuleAddress, loaded.Kind == 4 ? 11 : 22) << file;
+    }
 }
 
 // ---- creation and close steps ----

@@ -19,8 +19,7 @@ fi
 
 mkdir -p "$out"
 flags="-std=c++20 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I$root"
-clang++ $flags -o "$out/fuzz_ini" "$root/tests/fuzz/fuzz_ini.cpp" \
-    "$root/core/IniFile.cpp" "$root/core/IniFile_posix.cpp" "$root/core/Cp1250.cpp"
+clang++ $flags -o "$out/fuzz_ini" "$root/tests/fuzz/fuzz_ini.cpp" "$root/core/ProfileText.cpp" "$root/core/Cp1250.cpp"
 clang++ $flags -o "$out/fuzz_inttext" "$root/tests/fuzz/fuzz_inttext.cpp" "$root/core/IntText.cpp"
 
 # Seeds: the settings files of the tests, and number texts of each form.

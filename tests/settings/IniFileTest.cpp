@@ -285,6 +285,28 @@ TEST_F(TempDirTest, FullDiskLeavesOldFileAndNoTemporary) {
     EXPECT_EQ(DirectoryEntries(m_dir), std::vector<std::string>{"W_rq905.ini"});
 }
 
+TEST_F(TempDirTest, LinkStaysAndItsTargetIsWritten) {
+    const std::string real = m_dir + "/real";
+    ASSERT_TRUE(fs::create_directory(real));
+    WriteBytes(real + "/target.ini", "[A]\nx=1\n");
+    fs::create_symlink("real/target.ini", m_file);
+    TProfileFile file(m_file);
+    ASSERT_TRUE(file.WriteString("A", "x", "2"));
+    EXPECT_TRUE(fs::is_symlink(m_file));
+    EXPECT_EQ(ReadBytes(real + "/target.ini"), "[A]\nx=2\n");
+    EXPECT_EQ(DirectoryEntries(real), std::vector<std::string>{"target.ini"});
+}
+
+// A key that cannot be written stops the list there, as if each key were
+// written on its own.
+TEST_F(TempDirTest, ListStopsAtAnUnwritableKey) {
+    TProfileFile file(m_file);
+    const TProfileEntry entries[] = {{"A", "x", "1"}, {"A", "y", "2\n"}, {"A", "z", "3"}};
+    EXPECT_FALSE(file.WriteStrings(entries));
+    EXPECT_EQ(file.LastError(), "Unable to write to " + m_file);
+    EXPECT_EQ(ReadBytes(m_file), "[A]\r\nx=1\r\n");
+}
+
 TEST_F(TempDirTest, ErrorClearsAfterSuccess) {
     TProfileFile file(m_file);
     EXPECT_FALSE(file.WriteString("", "x", "1"));
