@@ -2,8 +2,23 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
+
+void TFormDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_opened) return;
+    m_opened = true;
+    // Qt makes a dialog's buttons auto-default, and on showing it picks one
+    // of them as the Enter button; this runs before that choice.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    CentreOnScreen(this);
+    FormShow();
+}
 
 void SetupFixedDialog(QWidget* dialog, int width, int height) {
     dialog->setFixedSize(width, height);

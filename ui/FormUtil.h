@@ -1,10 +1,28 @@
 // Small things every dialog needs.
 #pragma once
 
+#include <QDialog>
 #include <QWidget>
 
-// Fixed-size dialog with the given client area, centred on the screen when
-// shown.
+// A dialog that a menu command opens. Its FormShow step runs once, when the
+// command shows it: restoring a minimised window shows the dialog again,
+// and that must neither revert what the operator typed nor move the dialog
+// back to the centre. No button answers Enter, so Enter never starts a
+// write; Space on a focused button still presses it.
+class TFormDialog : public QDialog {
+    Q_OBJECT
+  public:
+    virtual void FormShow() = 0;
+
+  protected:
+    explicit TFormDialog(QWidget* owner) : QDialog(owner) {}
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    bool m_opened = false;
+};
+
+// Fixed-size dialog with the given client area.
 void SetupFixedDialog(QWidget* dialog, int width, int height);
 void CentreOnScreen(QWidget* window);
 // Lets pending window events run, then pauses 1 ms: what the settings

@@ -15,7 +15,7 @@ constexpr int kClientHeight = 282;
 
 }  // namespace
 
-TForm11::TForm11(QWidget* owner) : QDialog(owner) {
+TForm11::TForm11(QWidget* owner) : TFormDialog(owner) {
     setObjectName("Form11");
     setWindowTitle(ToQt("Okamžité hodnoty digitálních vstupů"));
     SetupFixedDialog(this, kClientWidth, kClientHeight);
@@ -41,12 +41,6 @@ TForm11::TForm11(QWidget* owner) : QDialog(owner) {
     m_timer1->setInterval(kPollInterval);
     connect(m_timer1, &QTimer::timeout, this, &TForm11::Timer1Timer);
     m_timer1->start();
-}
-
-void TForm11::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CentreOnScreen(this);
-    FormShow();
 }
 
 void TForm11::FormShow() {

@@ -2,11 +2,11 @@
 // 100 ms while the dialog exists.
 #pragma once
 
-#include <QDialog>
 #include <cstdint>
 #include <memory>
 
 #include "ui/BitColumn.h"
+#include "ui/FormUtil.h"
 
 struct TData;
 class QPushButton;
@@ -16,7 +16,7 @@ class TStatusLine;
 // Polls from a window timer for as long as the dialog exists. Ticks never
 // nest, and a blocking transaction that outlasts the interval leaves no
 // queue of due ticks behind: the timer fires at most once when it is late.
-class TForm11 : public QDialog {
+class TForm11 : public TFormDialog {
     Q_OBJECT
   public:
     static constexpr int kPollInterval = 100;  // ms
@@ -24,12 +24,9 @@ class TForm11 : public QDialog {
     explicit TForm11(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
-    void FormShow();
+    void FormShow() override;
     void Timer1Timer();
     void Button1Click();  // "Cancel"
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 
   private:
     void ReadInputs(const TData& rec);

@@ -14,7 +14,7 @@ constexpr int kClientHeight = 271;
 constexpr int kRowPitch = 24;
 }  // namespace
 
-TForm9::TForm9(QWidget* owner) : QDialog(owner) {
+TForm9::TForm9(QWidget* owner) : TFormDialog(owner) {
     setObjectName("Form9");
     setWindowTitle(ToQt("Zápis na digitální výstupy"));
     SetupFixedDialog(this, kClientWidth, kClientHeight);
@@ -56,12 +56,6 @@ TForm9::TForm9(QWidget* owner) : QDialog(owner) {
 
     connect(m_button1, &QPushButton::clicked, this, &TForm9::Button1Click);
     connect(m_button2, &QPushButton::clicked, this, &TForm9::Button2Click);
-}
-
-void TForm9::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CentreOnScreen(this);
-    FormShow();
 }
 
 // The boxes are left alone: they never claim to show the module's outputs.

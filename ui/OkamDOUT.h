@@ -2,30 +2,28 @@
 // running module at once from eight check boxes.
 #pragma once
 
-#include <QDialog>
 #include <array>
 #include <cstdint>
+
+#include "ui/FormUtil.h"
 
 struct TData;
 class QCheckBox;
 class QPushButton;
 class TStatusLine;
 
-class TForm9 : public QDialog {
+class TForm9 : public TFormDialog {
     Q_OBJECT
   public:
     explicit TForm9(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
-    void FormShow();
+    void FormShow() override;
     void Button1Click();  // "Zapsat"
     void Button2Click();  // "Cancel"
 
     // Bit n is set exactly when the box DOUTn is ticked.
     uint8_t OutputByte() const;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 
   private:
     TData* m_data = nullptr;

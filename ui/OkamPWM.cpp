@@ -16,7 +16,7 @@ constexpr int kClientHeight = 160;
 constexpr int32_t kMaxValue = 65535;
 }  // namespace
 
-TForm3::TForm3(QWidget* owner) : QDialog(owner) {
+TForm3::TForm3(QWidget* owner) : TFormDialog(owner) {
     setObjectName("Form3");
     setWindowTitle(ToQt("PWM výstup"));
     SetupFixedDialog(this, kClientWidth, kClientHeight);
@@ -35,8 +35,6 @@ TForm3::TForm3(QWidget* owner) : QDialog(owner) {
     m_button2 = new QPushButton(ToQt("Cancel"), this);
     m_button2->setObjectName("Button2");
     m_button2->setGeometry(182, 88, 75, 25);
-    // Enter writes the value, from the edit box too.
-    m_button1->setDefault(true);
 
     m_statusBar1 = new TStatusLine(this);
     const int barHeight = m_statusBar1->sizeHint().height();
@@ -48,12 +46,6 @@ TForm3::TForm3(QWidget* owner) : QDialog(owner) {
 
     connect(m_button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(m_button2, &QPushButton::clicked, this, &TForm3::Button2Click);
-}
-
-void TForm3::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CentreOnScreen(this);
-    FormShow();
 }
 
 void TForm3::FormShow() {

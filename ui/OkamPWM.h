@@ -2,8 +2,9 @@
 // output of the running module.
 #pragma once
 
-#include <QDialog>
 #include <cstdint>
+
+#include "ui/FormUtil.h"
 
 struct TData;
 class QLabel;
@@ -11,18 +12,15 @@ class QLineEdit;
 class QPushButton;
 class TStatusLine;
 
-class TForm3 : public QDialog {
+class TForm3 : public TFormDialog {
     Q_OBJECT
   public:
     explicit TForm3(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
-    void FormShow();
+    void FormShow() override;
     void Button1Click();  // "Zápis"
     void Button2Click();  // "Cancel"
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 
   private:
     TData* m_data = nullptr;

@@ -41,7 +41,7 @@ std::string IsaBaseText(uint32_t base) {
 
 }  // namespace
 
-TForm2::TForm2(QWidget* owner) : QDialog(owner) {
+TForm2::TForm2(QWidget* owner) : TFormDialog(owner) {
     setObjectName("Form2");
     setWindowTitle(ToQt("Připojení modulu"));
     SetupFixedDialog(this, 592, 373);
@@ -84,11 +84,6 @@ TForm2::TForm2(QWidget* owner) : QDialog(owner) {
     m_button2 = new QPushButton(ToQt("Cancel"), this);
     m_button2->setObjectName("Button2");
     m_button2->setGeometry(480, 304, 75, 25);
-    // Neither button answers Enter.
-    for (QPushButton* b : {m_button1, m_button2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
 
     setTabOrder(m_edit1, m_edit2);
     setTabOrder(m_edit2, m_comboBox1);
@@ -103,12 +98,6 @@ TForm2::TForm2(QWidget* owner) : QDialog(owner) {
     connect(m_comboBox2, &QComboBox::activated, this, &TForm2::ComboBox2Change);
     connect(m_button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(m_button2, &QPushButton::clicked, this, &TForm2::Button2Click);
-}
-
-void TForm2::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CentreOnScreen(this);
-    FormShow();
 }
 
 void TForm2::keyPressEvent(QKeyEvent* event) {

@@ -2,8 +2,9 @@
 // opens the link, configures the line and identifies the module.
 #pragma once
 
-#include <QDialog>
 #include <string>
+
+#include "ui/FormUtil.h"
 
 struct TData;
 class QComboBox;
@@ -11,13 +12,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class TForm2 : public QDialog {
+class TForm2 : public TFormDialog {
     Q_OBJECT
   public:
     explicit TForm2(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
-    void FormShow();
+    void FormShow() override;
     void ComboBox2Change();
     void Button1Click();
     void Button2Click();
@@ -25,7 +26,6 @@ class TForm2 : public QDialog {
     std::string PanelText() const;
 
   protected:
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:

@@ -16,9 +16,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) 
     auto* button = new QPushButton(ToQt(caption), parent);
     button->setObjectName(name);
     button->resize(kButtonWidth, kButtonHeight);
-    // Enter in an edit box must not start a write.
-    button->setAutoDefault(false);
-    button->setDefault(false);
     return button;
 }
 
@@ -26,7 +23,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) 
 
 TSettingsDialog::TSettingsDialog(QWidget* owner, const TRegisterSequence& sequence, const char* name,
                                  const char* caption, int clientWidth, int clientHeight)
-    : QDialog(owner), m_sequence(sequence) {
+    : TFormDialog(owner), m_sequence(sequence) {
     setObjectName(name);
     setWindowTitle(ToQt(caption));
     SetupFixedDialog(this, clientWidth, clientHeight);
@@ -53,12 +50,6 @@ void TSettingsDialog::PlaceButtons(int left, int right, int top) {
     for (int i = 0; i < static_cast<int>(buttons.size()); ++i) {
         buttons[static_cast<std::size_t>(i)]->move(left + i * kButtonWidth + free * i / gaps, top);
     }
-}
-
-void TSettingsDialog::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CentreOnScreen(this);
-    FormShow();
 }
 
 void TSettingsDialog::ShowStatus(const std::string& text) { m_statusBar->Show(text); }

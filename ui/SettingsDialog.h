@@ -4,16 +4,16 @@
 // controls, its validation and the register sequence it runs.
 #pragma once
 
-#include <QDialog>
 #include <string>
 
 #include "core/ConfigRegisters.h"
 #include "core/Dekl.h"
+#include "ui/FormUtil.h"
 
 class QPushButton;
 class TStatusLine;
 
-class TSettingsDialog : public QDialog {
+class TSettingsDialog : public TFormDialog {
     Q_OBJECT
   public:
     void SetData(TData* record) { m_data = record; }
@@ -27,7 +27,7 @@ class TSettingsDialog : public QDialog {
     // record -> controls
     virtual void ZapisOkno(const TModuleConfig& config) = 0;
 
-    void FormShow();
+    void FormShow() override;
     void Button1Click();  // "Zapsat"
     void Button2Click();  // "Přečíst"
     void Button3Click();  // "Ok"
@@ -40,7 +40,6 @@ class TSettingsDialog : public QDialog {
     TSettingsDialog(QWidget* owner, const TRegisterSequence& sequence, const char* name, const char* caption,
                     int clientWidth, int clientHeight);
 
-    void showEvent(QShowEvent* event) override;
     void ShowStatus(const std::string& text);
     // The button row, left to right, spread evenly from left to right.
     void PlaceButtons(int left, int right, int top);

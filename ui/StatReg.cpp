@@ -28,7 +28,7 @@ constexpr std::array<std::array<const char*, 8>, 4> kBitNames{{
 
 }  // namespace
 
-TForm15::TForm15(QWidget* owner) : QDialog(owner) {
+TForm15::TForm15(QWidget* owner) : TFormDialog(owner) {
     setObjectName("Form15");
     setWindowTitle(ToQt("Status registr"));
     SetupFixedDialog(this, kClientWidth, kClientHeight);
@@ -61,12 +61,6 @@ TForm15::TForm15(QWidget* owner) : QDialog(owner) {
     m_timer1->setInterval(kPollInterval);
     connect(m_timer1, &QTimer::timeout, this, &TForm15::Timer1Timer);
     m_timer1->start();
-}
-
-void TForm15::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CentreOnScreen(this);
-    FormShow();
 }
 
 void TForm15::FormShow() {

@@ -3,12 +3,12 @@
 // "Vynulovat".
 #pragma once
 
-#include <QDialog>
 #include <array>
 #include <cstdint>
 #include <memory>
 
 #include "ui/BitColumn.h"
+#include "ui/FormUtil.h"
 
 struct TData;
 class QPushButton;
@@ -17,7 +17,7 @@ class TStatusLine;
 
 // Ticks never nest, a clear never runs inside a read, and a late timer
 // fires once rather than catching up.
-class TForm15 : public QDialog {
+class TForm15 : public TFormDialog {
     Q_OBJECT
   public:
     static constexpr int kPollInterval = 500;  // ms
@@ -25,13 +25,10 @@ class TForm15 : public QDialog {
     explicit TForm15(QWidget* owner = nullptr);
     void SetData(TData* record) { m_data = record; }
 
-    void FormShow();
+    void FormShow() override;
     void Timer1Timer();
     void Button1Click();  // "Vynulovat"
     void Button2Click();  // "Cancel"
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 
   private:
     void ReadRegister(const TData& rec);

@@ -112,15 +112,13 @@ TEST_F(PwmTest, AFailedTransactionShowsTheDriverText) {
 }
 
 TEST_F(PwmTest, UsesTheAddressTakenWhenShownAndResetsTheValue) {
-    Open();
-    m_rec.ModuleAddress = 9;
     Type("3");
-    Click(&m_form, "Button1");
-    m_form.hide();
-    m_form.show();
+    m_rec.ModuleAddress = 9;
+    Open();
+    m_rec.ModuleAddress = 10;
     EXPECT_EQ(FromQt(Child<QLineEdit>(&m_form, "Edit1")->text()), "0");
     Click(&m_form, "Button1");
-    EXPECT_EQ(Sent(), (std::vector<Request>{{7, 1, 0, 0, 3, 0, 0, 0}, {9, 1, 0, 0, 0, 0, 0, 0}}));
+    EXPECT_EQ(Sent(), (std::vector<Request>{{9, 1, 0, 0, 0, 0, 0, 0}}));
 }
 
 TEST_F(PwmTest, WithoutARecordNothingHappens) {
