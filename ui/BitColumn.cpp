@@ -49,5 +49,11 @@ TBitColumn::TBitColumn(QWidget* parent, int left, int top, int nameWidth, const 
 void TBitColumn::ShowByte(uint8_t byte) {
     for (std::size_t r = 0; r < m_values.size(); ++r) {
         m_values[r]->setText(ToQt(BitText(byte, static_cast<unsigned>(r))));
+        m_values[r]->setEnabled(true);
     }
+}
+
+// The disabled look greys the text and leaves the panel as it is.
+void TBitColumn::MarkStale() {
+    for (QLabel* value : m_values) value->setEnabled(false);
 }

@@ -24,7 +24,10 @@ class TBitColumn {
         const char* panel;
     };
     TBitColumn(QWidget* parent, int left, int top, int nameWidth, const TNames& names);
+    // A new reading; it looks live.
     void ShowByte(uint8_t byte);
+    // The poll failed: the last reading stays, greyed, until the next one.
+    void MarkStale();
 
   private:
     std::array<QLabel*, 8> m_values{};

@@ -39,6 +39,9 @@ TForm11::TForm11(QWidget* owner) : TFormDialog(owner) {
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName("Timer1");
     m_timer1->setInterval(kPollInterval);
+    // A coarse timer may fire a tick 5 % early, and two in a row make one
+    // short interval.
+    m_timer1->setTimerType(Qt::PreciseTimer);
     connect(m_timer1, &QTimer::timeout, this, &TForm11::Timer1Timer);
     m_timer1->start();
 }
@@ -60,6 +63,7 @@ void TForm11::Timer1Timer() {
 
 void TForm11::ReadInputs(const TData& rec) {
     if (!IsConnected(rec)) {
+        m_inputs->MarkStale();
         m_statusBar1->Show(kNotConnectedText);
         return;
     }
@@ -67,7 +71,11 @@ void TForm11::ReadInputs(const TData& rec) {
     TCellBlock reply{};
     ModuleTransaction(rec.Kind, rec.Handle, m_moduleAddress, 0, 64, d0, d1, d2, d3, d4, status, reply);
     const std::string text = ResultMessage(rec.Kind, status);
-    // On a failure the labels keep the last good reading.
-    if (status == 0) m_inputs->ShowByte(d1);
+    // On a failure the labels keep the last good reading, greyed.
+    if (status == 0) {
+        m_inputs->ShowByte(d1);
+    } else {
+        m_inputs->MarkStale();
+    }
     m_statusBar1->Show(" " + text);
 }

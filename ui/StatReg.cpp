@@ -59,6 +59,9 @@ TForm15::TForm15(QWidget* owner) : TFormDialog(owner) {
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName("Timer1");
     m_timer1->setInterval(kPollInterval);
+    // A coarse timer may fire a tick 5 % early, and two in a row make one
+    // short interval.
+    m_timer1->setTimerType(Qt::PreciseTimer);
     connect(m_timer1, &QTimer::timeout, this, &TForm15::Timer1Timer);
     m_timer1->start();
 }
@@ -85,6 +88,7 @@ void TForm15::Button1Click() {
 
 void TForm15::ReadRegister(const TData& rec) {
     if (!IsConnected(rec)) {
+        for (const auto& column : m_columns) column->MarkStale();
         m_statusBar1->Show(kNotConnectedText);
         return;
     }
@@ -92,10 +96,12 @@ void TForm15::ReadRegister(const TData& rec) {
     TCellBlock reply{};
     ModuleTransaction(rec.Kind, rec.Handle, m_moduleAddress, 100, 0, d0, d1, d2, d3, d4, status, reply);
     const std::string text = ResultMessage(rec.Kind, status);
-    // On a failure the labels keep the last good reading.
+    // On a failure the labels keep the last good reading, greyed.
     if (status == 0) {
         const std::array<uint8_t, 4> bytes{d1, d2, d3, d4};
         for (std::size_t c = 0; c < m_columns.size(); ++c) m_columns[c]->ShowByte(bytes[c]);
+    } else {
+        for (const auto& column : m_columns) column->MarkStale();
     }
     m_statusBar1->Show(" " + text);
 }

@@ -79,6 +79,16 @@ inline std::string Bits(const QWidget* dialog, const std::string& prefix) {
     return bits;
 }
 
+// How many of the value labels prefix0..prefix7 are greyed.
+inline int Greyed(const QWidget* dialog, const std::string& prefix) {
+    int greyed = 0;
+    for (int r = 0; r < 8; ++r) {
+        const auto* label = guitest::Child<QLabel>(dialog, (prefix + std::to_string(r)).c_str());
+        if (label != nullptr && !label->isEnabled()) ++greyed;
+    }
+    return greyed;
+}
+
 // Time each Send started, to see how polls are spaced.
 struct TSendClock {
     std::vector<std::chrono::steady_clock::time_point> starts;

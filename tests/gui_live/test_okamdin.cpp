@@ -40,6 +40,7 @@ TEST_F(DinTest, LayoutTextsAndTimer) {
     ASSERT_NE(timer, nullptr);
     EXPECT_TRUE(timer->isActive());
     EXPECT_EQ(timer->interval(), 100);
+    EXPECT_EQ(timer->timerType(), Qt::PreciseTimer);
     m_form.show();
     EXPECT_EQ(FromQt(m_form.windowTitle()), "Okamžité hodnoty digitálních vstupů");
     EXPECT_EQ(m_form.size(), QSize(291, 282));
@@ -96,11 +97,14 @@ TEST_F(DinTest, AnErrorKeepsTheLastReading) {
     ReplyWith(0xF0);
     m_form.Timer1Timer();
     EXPECT_EQ(Bits(&m_form, "Value"), "11110000");
+    EXPECT_EQ(Greyed(&m_form, "Value"), 0);
     m_form.Timer1Timer();
     EXPECT_EQ(Bits(&m_form, "Value"), "11110000");
+    EXPECT_EQ(Greyed(&m_form, "Value"), 8);
     EXPECT_EQ(StatusOf(&m_form), std::string(" ") + kTimeoutText);
     m_form.Timer1Timer();
     EXPECT_EQ(Bits(&m_form, "Value"), "00001111");
+    EXPECT_EQ(Greyed(&m_form, "Value"), 0);
     EXPECT_EQ(StatusOf(&m_form), std::string(" ") + kOkText);
     EXPECT_EQ(Sent().size(), 3u);
 }
@@ -113,6 +117,7 @@ TEST_F(DinTest, WithoutAConnectionATickSendsNothingAndKeepsTheLabels) {
     m_form.Timer1Timer();
     EXPECT_EQ(StatusOf(&m_form), kNotConnectedText);
     EXPECT_EQ(Bits(&m_form, "Value"), "10000001");
+    EXPECT_EQ(Greyed(&m_form, "Value"), 8);
     EXPECT_EQ(Sent().size(), 1u);
 }
 

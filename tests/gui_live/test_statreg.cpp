@@ -16,6 +16,11 @@ Columns Shown(const QWidget* form) {
     return {Bits(form, "D1Value"), Bits(form, "D2Value"), Bits(form, "D3Value"), Bits(form, "D4Value")};
 }
 
+int GreyedOf(const QWidget* form) {
+    return Greyed(form, "D1Value") + Greyed(form, "D2Value") + Greyed(form, "D3Value") +
+           Greyed(form, "D4Value");
+}
+
 class StatRegTest : public LiveTest {
   protected:
     void OpenWithoutTimer() {
@@ -31,6 +36,7 @@ TEST_F(StatRegTest, LayoutTextsFocusAndTimer) {
     ASSERT_NE(timer, nullptr);
     EXPECT_TRUE(timer->isActive());
     EXPECT_EQ(timer->interval(), 500);
+    EXPECT_EQ(timer->timerType(), Qt::PreciseTimer);
     m_form.show();
     EXPECT_EQ(FromQt(m_form.windowTitle()), "Status registr");
     EXPECT_EQ(m_form.size(), QSize(400, 276));
@@ -103,11 +109,14 @@ TEST_F(StatRegTest, AReadErrorKeepsTheLastReading) {
     FailNextSend();
     ReplyWith(0x80, 0x40, 0x20, 0x10);
     m_form.Timer1Timer();
+    EXPECT_EQ(GreyedOf(&m_form), 0);
     m_form.Timer1Timer();
     EXPECT_EQ(Shown(&m_form), (Columns{"10000000", "01000000", "00100000", "00010000"}));
+    EXPECT_EQ(GreyedOf(&m_form), 32);
     EXPECT_EQ(StatusOf(&m_form), std::string(" ") + kTimeoutText);
     m_form.Timer1Timer();
     EXPECT_EQ(Shown(&m_form), (Columns{"00000001", "00000010", "00000100", "00001000"}));
+    EXPECT_EQ(GreyedOf(&m_form), 0);
     EXPECT_EQ(StatusOf(&m_form), std::string(" ") + kOkText);
 }
 
@@ -143,6 +152,7 @@ TEST_F(StatRegTest, WithoutAConnectionNeitherReadNorClearSends) {
     m_rec.Connected = 0;
     m_form.Timer1Timer();
     EXPECT_EQ(StatusOf(&m_form), kNotConnectedText);
+    EXPECT_EQ(GreyedOf(&m_form), 32);
     m_form.findChild<TStatusLine*>("StatusBar1")->Show(" x");
     Click(&m_form, "Button1");
     EXPECT_EQ(StatusOf(&m_form), kNotConnectedText);
