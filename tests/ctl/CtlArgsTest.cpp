@@ -12,6 +12,7 @@
 
 #include "CtlArgs.h"
 #include "CtlCommands.h"
+#include "CtlConfigFile.h"
 #include "CtlOutput.h"
 #include "core/Cp1250.h"
 
@@ -153,7 +154,7 @@ TEST_P(UsageErrors, AreRefusedWithAReason) {
 const UsageCase kUsageCases[] = {
     {"NoCommand", {}, "chybí příkaz"},
     {"UnknownCommand", {"reboot"}, "neznámý příkaz reboot"},
-    {"ConfigAlone", {"config"}, "read nebo write"},
+    {"ConfigAlone", {"config"}, "apply nebo diff"},
     {"ConfigOther", {"config", "erase"}, "config erase"},
     {"UnknownOption", {"identify", "--fast"}, "neznámá volba --fast"},
     {"MissingValue", {"identify", "--address"}, "chybí hodnota volby --address"},
@@ -184,10 +185,118 @@ const UsageCase kUsageCases[] = {
     {"CountZero", {"din", "--watch", "--count", "0"}, "--count"},
     {"ClearAndWatch", {"status", "--clear", "--watch"}, "--clear"},
     {"ScanBackwards", {"scan", "--from", "9", "--to", "8"}, "--from"},
+    {"ApplyWithoutAddress", {"config", "apply", "f.ini"}, "chybí --address"},
+    {"ApplyBadList", {"config", "apply", "f.ini", "--address", "1,,2"}, "--address: 1,,2"},
+    {"IncludeAddressOnMany",
+     {"config", "apply", "f.ini", "--address", "1,2", "--include-address"},
+     "jen pro jednu"},
+    {"SaveWithoutFile", {"config", "save"}, "chybí soubor"},
+    {"KeepGoingOnDiff", {"config", "diff", "f.ini", "--keep-going"}, "nepatří k příkazu config diff"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ctl, UsageErrors, testing::ValuesIn(kUsageCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+struct AddressListCase {
+    const char* text;
+    std::vector<int> expected;  // empty: refused
+};
+
+class AddressLists : public testing::TestWithParam<AddressListCase> {};
+
+TEST_P(AddressLists, KeepTheirOrderOrAreRefused) {
+    std::vector<uint8_t> list{42};
+    const bool ok = ParseAddressList(GetParam().text, list);
+    EXPECT_EQ(ok, !GetParam().expected.empty());
+    EXPECT_EQ(std::vector<int>(list.begin(), list.end()), ok ? GetParam().expected : std::vector<int>{42});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, AddressLists,
+    testing::Values(AddressListCase{"1,3,7-12", {1, 3, 7, 8, 9, 10, 11, 12}}, AddressListCase{"0", {0}},
+                    AddressListCase{"255", {255}}, AddressListCase{"0x10-0x12", {16, 17, 18}},
+                    AddressListCase{"5,4-6", {5, 4, 6}}, AddressListCase{"9-9", {9}}, AddressListCase{"", {}},
+                    AddressListCase{"1,", {}}, AddressListCase{",1", {}}, AddressListCase{"12-7", {}},
+                    AddressListCase{"256", {}}, AddressListCase{"250-256", {}}, AddressListCase{"-1", {}},
+                    AddressListCase{"1--2", {}}, AddressListCase{"1-2-3", {}}, AddressListCase{"3 ", {}}));
+
+const std::string kConfigFile =
+    "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=0x81\ndout_negation=0\ndout_initial=0\n"
+    "pwm_initial=0\npwm_period_ms=1024\npwm_negation=off\n";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+struct FileCase {
+    const char* name;
+    std::string text;
+    const char* reason;
+};
+
+class BadConfigFiles : public testing::TestWithParam<FileCase> {};
+
+TEST_P(BadConfigFiles, AreRefusedBeforeTheLinkIsOpened) {
+    const std::string path = (std::filesystem::temp_directory_path() / "rq905-ctl-file.ini").string();
+    std::ofstream(path, std::ios::binary) << GetParam().text;
+    for (const char* command : {"apply", "diff"}) {
+        std::ostringstream out, err;
+        TCtlIo io{out, err};
+        // A link that would be tried fails with another exit status.
+        EXPECT_EQ(RunCtl({"config", command, path, "--address", "1", "--kind", "lan", "--ip", "127.0.0.1"},
+                         "/nonexistent/W_rq905.ini", io),
+                  kExitUsage);
+        EXPECT_EQ(Utf8ToCp1250(err.str()).rfind("rq905ctl: soubor " + path + ": " + GetParam().reason, 0), 0u)
+            << err.str();
+    }
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, BadConfigFiles,
+    testing::Values(
+        FileCase{"UnknownKey", kConfigFile + "colour=red\n", "řádek 10: neznámý klíč colour"},
+        FileCase{"MissingKey", Replaced(kConfigFile, "pwm_negation=off\n", ""), "chybí klíč pwm_negation"},
+        FileCase{"PeriodNotOfTheSeven", Replaced(kConfigFile, "=1024", "=1000"),
+                 "řádek 8: neplatná hodnota klíče pwm_period_ms: 1000"},
+        FileCase{"ByteTooBig", Replaced(kConfigFile, "0x81", "0x100"),
+                 "řádek 4: neplatná hodnota klíče din_negation"},
+        FileCase{"SpeedIndex", Replaced(kConfigFile, "9600", "4"),
+                 "řádek 3: neplatná hodnota klíče line_speed"},
+        FileCase{"KeyTwice", kConfigFile + "BUS_ADDRESS=2\n", "řádek 10: klíč bus_address podruhé"},
+        FileCase{"OtherSection", "[COMx]\n" + kConfigFile, "řádek 1: neznámý oddíl [COMx]"},
+        FileCase{"KeyBeforeSection", "bus_address=1\n" + kConfigFile, "řádek 1: klíč mimo oddíl"},
+        FileCase{"NotAKey", kConfigFile + "pwm\n", "řádek 10: očekáván klíč=hodnota"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CtlConfigFile, WhatSaveWritesReadsBackAlsoWhenEdited) {
+    TModuleConfig config;
+    config.BusAddress = 7;
+    config.SpeedIndex = 8;
+    config.PwmInitial = 65535;
+    config.PwmMode = 6 + 128;
+    config.DinNegation = {0x81, 0, 0, 0};
+    config.DoutNegation = {0, 0, 0, 0};
+    config.DoutInitial = {0xFF, 0, 0, 0};
+    const std::string saved = ConfigFileText(config, "Modul ·");
+    std::string edited = "\xEF\xBB\xBF# ed\r\n" + Replaced(saved, "[RQ-905]", " [ rq-905 ] ");
+    for (std::size_t at = edited.find('\n'); at != std::string::npos; at = edited.find('\n', at + 3))
+        edited.replace(at, 1, " \r\n");
+    for (const std::string& text : {saved, edited}) {
+        TModuleConfig read;
+        std::string reason;
+        EXPECT_TRUE(ParseConfigFile(text, read, reason)) << reason << text;
+        EXPECT_EQ(read, config) << text;
+    }
+    std::string reason;
+    EXPECT_TRUE(ConfigFileCanHold(config, reason));
+    // Values a file cannot name: save refuses them rather than change them.
+    for (const auto& [speed, mode] : {std::pair{9, 0}, std::pair{4, 7}, std::pair{4, 0x40}}) {
+        config.SpeedIndex = static_cast<uint8_t>(speed);
+        config.PwmMode = static_cast<uint8_t>(mode);
+        EXPECT_FALSE(ConfigFileCanHold(config, reason)) << speed << " " << mode;
+    }
+}
 
 TEST(CtlArgs, HelpWinsOverAMissingValue) {
     const TParseResult r = ParseArgs({"dout", "--help"});

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -83,20 +84,25 @@ class Sim {
     simharness::SimProcess& Process() { return *m_process; }
     const TempDir& Dir() const { return m_dir; }
 
-    // The stored registers of the first module.
-    Registers Stored() const {
-        Registers regs;
+    // The stored registers of each module, in the order of the bus.
+    std::vector<Registers> Modules() const {
+        std::vector<Registers> modules;
         std::istringstream lines(ReadFile(m_dir.Path("state")));
-        std::string line;
-        while (std::getline(lines, line) && line.rfind("module ", 0) != 0) {
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("module ", 0) != 0) continue;
+            Registers& regs = modules.emplace_back();
+            std::istringstream words(line.substr(line.find(' ') + 1));
+            for (std::string word; words >> word;) {
+                const auto eq = word.find('=');
+                if (eq != std::string::npos)
+                    regs[std::stoi(word.substr(0, eq))] = std::stoi(word.substr(eq + 1));
+            }
         }
-        std::istringstream words(line.substr(line.find(' ') + 1));
-        std::string word;
-        while (words >> word) {
-            const auto eq = word.find('=');
-            if (eq != std::string::npos) regs[std::stoi(word.substr(0, eq))] = std::stoi(word.substr(eq + 1));
-        }
-        return regs;
+        return modules;
+    }
+    Registers Stored() const {
+        const std::vector<Registers> modules = Modules();
+        return modules.empty() ? Registers{} : modules[0];
     }
 
   private:
@@ -316,9 +322,12 @@ TEST_P(CtlCommand, WatchReportsChangesAndEndsCleanlyOnCtrlC) {
     watch.Signal(SIGINT);
     const TRun run = watch.Finish();
     EXPECT_EQ(run.exit, 0);
-    EXPECT_EQ(run.out,
-              "Vstupy 0x03: DIN0=1 DIN1=1 DIN2=0 DIN3=0 DIN4=0 DIN5=0 DIN6=0 DIN7=0\n"
-              "Vstupy 0x80: DIN0=0 DIN1=0 DIN2=0 DIN3=0 DIN4=0 DIN5=0 DIN6=0 DIN7=1\n");
+    // Each line starts with the local time of its reading.
+    const std::string at = R"(\d\d:[0-5]\d:[0-5]\d\.\d{3} )";
+    EXPECT_TRUE(std::regex_match(
+        run.out, std::regex(at + "Vstupy 0x03: DIN0=1 DIN1=1 DIN2=0 DIN3=0 DIN4=0 DIN5=0 DIN6=0 DIN7=0\n" +
+                            at + "Vstupy 0x80: DIN0=0 DIN1=0 DIN2=0 DIN3=0 DIN4=0 DIN5=0 DIN6=0 DIN7=1\n")))
+        << run.out;
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
@@ -327,7 +336,78 @@ TEST_P(CtlCommand, WatchWithACountPrintsAnUnchangedReadingOnce) {
     const TRun run = Ctl(sim, 1, {"status", "--watch", "--count", "2", "--json"});
     EXPECT_EQ(run.exit, 0) << run.err;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
-    EXPECT_EQ(run.out.rfind("{\"status\":48,", 0), 0u) << run.out;
+    EXPECT_TRUE(std::regex_search(
+        run.out,
+        std::regex(R"(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","status":48,)")))
+        << run.out;
+}
+
+// A state file line of a module with the given registers 32-37, at 9600 Bd.
+std::string ModuleLine(int address, const std::array<int, 6>& values) {
+    std::string line = "module";
+    for (int i = 0; i < 6; ++i) line += " " + std::to_string(32 + i) + "=" + std::to_string(values[i]);
+    return line + " 62=4 63=" + std::to_string(address) + "\n";
+}
+
+TEST_P(CtlCommand, ASavedConfigurationGoesToManyModulesAndDiffFindsAChange) {
+    std::string state = ModuleLine(1, {5, 0x81, 0x3C, 2, 1, 5 + 128});
+    for (int address = 2; address <= 4; ++address) state += ModuleLine(address, {0, 0, 0, 0, 0, 0});
+    Sim sim({}, state);
+    ASSERT_TRUE(sim.Process().Ready());
+    const std::string file = sim.Dir().Path("rq905.ini");
+
+    const TRun save = Ctl(sim, 1, {"config", "save", file});
+    ASSERT_EQ(save.exit, 0) << save.err;
+    const std::string saved = ReadFile(file);
+    EXPECT_EQ(Text(saved).rfind("; Modul RQ-905   v.1.02, adresa 1, uloženo 20", 0), 0u) << saved;
+    EXPECT_EQ(saved.substr(saved.find('\n') + 1),
+              "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=0x81\ndout_negation=0x3C\n"
+              "dout_initial=0x05\npwm_initial=258\npwm_period_ms=32768\npwm_negation=on\n");
+
+    const TRun apply = Ctl(sim, -1, {"config", "apply", file, "--address", "2-4", "--json"});
+    EXPECT_EQ(apply.exit, 0) << apply.err;
+    EXPECT_EQ(std::count(apply.out.begin(), apply.out.end(), '\n'), 3) << apply.out;
+    std::vector<Registers> modules = sim.Modules();
+    ASSERT_EQ(modules.size(), 4u);
+    for (int m = 1; m < 4; ++m) {
+        Registers expected = modules[0];
+        expected[63] = m + 1;  // the bus address only with --include-address
+        EXPECT_EQ(modules[m], expected) << "module " << m + 1;
+    }
+
+    ASSERT_EQ(Ctl(sim, 3, {"config", "write", "--dout-initial", "0x0F"}).exit, 0);
+    const TRun diff = Ctl(sim, 3, {"config", "diff", file});
+    EXPECT_EQ(diff.exit, 1) << diff.err;
+    EXPECT_EQ(diff.out, "dout_initial: modul 0x0F, soubor 0x05\n");
+    const TRun same = Ctl(sim, 2, {"config", "diff", file, "--json"});
+    EXPECT_EQ(same.exit, 0) << same.err;
+    EXPECT_EQ(same.out, "{\"equal\":true,\"differences\":[]}\n");
+    EXPECT_EQ(Ctl(sim, 2, {"config", "diff", file, "--include-address"}).out,
+              "bus_address: modul 2, soubor 1\n");
+
+    EXPECT_EQ(Ctl(sim, -1, {"config", "apply", file, "--address", "4", "--include-address"}).exit, 0);
+    EXPECT_EQ(sim.Modules().at(3).at(63), 1);
+}
+
+TEST_P(CtlCommand, ApplyStopsAtTheFirstFailingModuleUnlessToldToGoOn) {
+    Sim sim({}, ModuleLine(1, {0, 0, 0, 0, 0, 0}) + ModuleLine(2, {0, 0, 0, 0, 0, 0}));
+    const std::string file = sim.Dir().Path("rq905.ini");
+    WriteFile(file,
+              "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=1\ndout_negation=0\ndout_initial=0\n"
+              "pwm_initial=0\npwm_period_ms=1024\npwm_negation=off\n");
+    const TRun stopped = Ctl(sim, -1, {"config", "apply", file, "--address", "1,9,2"});
+    EXPECT_EQ(stopped.exit, 1);
+    EXPECT_EQ(Text(stopped.out),
+              "Adresa 1: RQ-905   v.1.02, konfigurace zapsána (registry 32, 33, 34, 35, 36, 37).\n"
+              "Adresa 9: " +
+                  DriverText(GetParam().prefix, 11) + "\n");
+    EXPECT_EQ(sim.Modules().at(1).at(33), 0);
+
+    const TRun onward =
+        Ctl(sim, -1, {"config", "apply", file, "--address", "1,9,2", "--keep-going", "--json"});
+    EXPECT_EQ(onward.exit, 1);
+    EXPECT_EQ(std::count(onward.out.begin(), onward.out.end(), '\n'), 3) << onward.out;
+    EXPECT_EQ(sim.Modules().at(1).at(33), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ctl, CtlCommand, testing::ValuesIn(kTransports),
@@ -431,6 +511,29 @@ TEST_P(CtlSignal, StopsConfigWriteBeforeTheNextRegisterAndNamesTheWrittenOnes) {
     for (const auto& [reg, value] : wanted) {
         EXPECT_EQ(stored.at(reg) == value, named.count(reg) == 1) << "register " << reg << " in " << run.err;
     }
+}
+
+TEST(CtlApplySignal, FinishesTheModuleUnderWayAndBeginsNoOther) {
+    Sim sim({"--delay", "1", "--delay-ms", "100"}, ModuleLine(1, {0, 0, 0, 0, 0, 0}) +
+                                                       ModuleLine(2, {0, 0, 0, 0, 0, 0}) +
+                                                       ModuleLine(3, {0, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(sim.Process().Ready());
+    const std::string file = sim.Dir().Path("rq905.ini");
+    WriteFile(file,
+              "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=7\ndout_negation=7\ndout_initial=7\n"
+              "pwm_initial=7\npwm_period_ms=1024\npwm_negation=on\n");
+    ctltest::TCtlChild apply({"config", "apply", file, "--address", "1-3", "--settings", kNoSettings,
+                              "--kind", "lan", "--ip", "127.0.0.1", "--udp-timeout", "2000", "--udp-port",
+                              std::to_string(sim.Process().UdpPort())});
+    ASSERT_TRUE(sim.Process().WaitFor("register 32 =", std::chrono::seconds(10)));
+    apply.Signal(SIGINT);
+    const TRun run = apply.Finish();
+    EXPECT_EQ(run.exit, 130);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_EQ(Text(run.err), "rq905ctl: přerušeno (SIGINT), nezačaté adresy 2,3\n");
+    const std::vector<Registers> modules = sim.Modules();
+    EXPECT_EQ(modules.at(0).at(37), 128);  // the last register of module 1
+    EXPECT_EQ(modules.at(1).at(32), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ctl, CtlSignal, testing::Values(SIGINT, SIGTERM),

@@ -12,27 +12,37 @@
 namespace {
 
 constexpr uint32_t Bit(TCommand c) { return 1u << static_cast<unsigned>(c); }
-constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) |
-                                  Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) | Bit(TCommand::Pwm) |
-                                  Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan);
+constexpr uint32_t kFileCommands =
+    Bit(TCommand::ConfigSave) | Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff);
+constexpr uint32_t kAllCommands =
+    Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) |
+    Bit(TCommand::Pwm) | Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) | kFileCommands;
+
+// What follows a command word: nothing, a number (dout, pwm) or a file.
+enum class TOperand : uint8_t { None, Number, File };
 
 struct TCommandWord {
     const char* name;
     const char* word;
     const char* subWord;  // nullptr: none
     TCommand command;
-    bool takesValue;  // dout and pwm take their value as the next word
+    TOperand operand;
 };
 constexpr std::array kCommandWords{
-    TCommandWord{"identify", "identify", nullptr, TCommand::Identify, false},
-    TCommandWord{"config read", "config", "read", TCommand::ConfigRead, false},
-    TCommandWord{"config write", "config", "write", TCommand::ConfigWrite, false},
-    TCommandWord{"dout", "dout", nullptr, TCommand::Dout, true},
-    TCommandWord{"pwm", "pwm", nullptr, TCommand::Pwm, true},
-    TCommandWord{"din", "din", nullptr, TCommand::Din, false},
-    TCommandWord{"status", "status", nullptr, TCommand::Status, false},
-    TCommandWord{"scan", "scan", nullptr, TCommand::Scan, false},
+    TCommandWord{"identify", "identify", nullptr, TCommand::Identify, TOperand::None},
+    TCommandWord{"config read", "config", "read", TCommand::ConfigRead, TOperand::None},
+    TCommandWord{"config write", "config", "write", TCommand::ConfigWrite, TOperand::None},
+    TCommandWord{"config save", "config", "save", TCommand::ConfigSave, TOperand::File},
+    TCommandWord{"config apply", "config", "apply", TCommand::ConfigApply, TOperand::File},
+    TCommandWord{"config diff", "config", "diff", TCommand::ConfigDiff, TOperand::File},
+    TCommandWord{"dout", "dout", nullptr, TCommand::Dout, TOperand::Number},
+    TCommandWord{"pwm", "pwm", nullptr, TCommand::Pwm, TOperand::Number},
+    TCommandWord{"din", "din", nullptr, TCommand::Din, TOperand::None},
+    TCommandWord{"status", "status", nullptr, TCommand::Status, TOperand::None},
+    TCommandWord{"scan", "scan", nullptr, TCommand::Scan, TOperand::None},
 };
+
+constexpr const char* kConfigWords = "read, write, save, apply nebo diff";
 
 // Reads a number by the program's integer rule and checks its range.
 bool InRange(std::string_view text, int64_t min, int64_t max, int64_t& value) {
@@ -74,19 +84,6 @@ bool IsaBase(std::string_view text, std::optional<uint16_t>& target) {
     return Number(text, 1, 0xFFFF, target);
 }
 
-// Line speeds in Bd only: an index would be easy to mistake for a speed.
-bool SpeedIndex(std::string_view text, std::optional<uint8_t>& index) {
-    int64_t v = 0;
-    if (!InRange(text, 1, 115200, v)) return false;
-    for (uint8_t i = 0; i < kSpeedCount; ++i) {
-        if (kLineSpeeds[i].baud == static_cast<uint32_t>(v)) {
-            index = i;
-            return true;
-        }
-    }
-    return false;
-}
-
 // A period code 0..6, or the period itself in ms.
 bool PwmPeriod(std::string_view text, std::optional<uint8_t>& code) {
     int64_t v = 0;
@@ -94,22 +91,6 @@ bool PwmPeriod(std::string_view text, std::optional<uint8_t>& code) {
     for (uint8_t c = 0; c < kPwmPeriodCount; ++c) {
         if (v == c || v == kPwmPeriodMs[c]) {
             code = c;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool OnOff(std::string_view text, std::optional<bool>& target) {
-    for (const char* on : {"on", "1", "zapnuta"}) {
-        if (LowerEquals(text, on)) {
-            target = true;
-            return true;
-        }
-    }
-    for (const char* off : {"off", "0", "vypnuta"}) {
-        if (LowerEquals(text, off)) {
-            target = false;
             return true;
         }
     }
@@ -152,19 +133,22 @@ const std::array kOptions{
                 [](TCtlOptions& o, std::string_view v) {
                     return Number(v, 0, kMaxUdpTimeoutMs, o.connection.udpTimeout);
                 }},
-    TOptionSpec{"--address", true, kConnected & ~Bit(TCommand::Scan), "0-255",
+    TOptionSpec{"--address", true, kConnected & ~Bit(TCommand::Scan) & ~Bit(TCommand::ConfigApply), "0-255",
                 [](TCtlOptions& o, std::string_view v) { return Byte(v, o.connection.address); }},
+    // config apply serves many modules: the same option takes a list there.
+    TOptionSpec{"--address", true, Bit(TCommand::ConfigApply), "adresy a rozsahy 0-255, např. 1,3,7-12",
+                [](TCtlOptions& o, std::string_view v) { return ParseAddressList(v, o.addresses); }},
     TOptionSpec{"--speed", true, kConnected, "600-115200 Bd",
                 [](TCtlOptions& o, std::string_view v) {
                     std::optional<uint8_t> index;
-                    if (!SpeedIndex(v, index)) return false;
+                    if (!ParseLineSpeed(v, index)) return false;
                     o.connection.speed = kLineSpeeds[*index].baud;
                     return true;
                 }},
     TOptionSpec{"--bus-address", true, kWrite, "0-255",
                 [](TCtlOptions& o, std::string_view v) { return Byte(v, o.changes.busAddress); }},
     TOptionSpec{"--line-speed", true, kWrite, "600-115200 Bd",
-                [](TCtlOptions& o, std::string_view v) { return SpeedIndex(v, o.changes.speedIndex); }},
+                [](TCtlOptions& o, std::string_view v) { return ParseLineSpeed(v, o.changes.speedIndex); }},
     TOptionSpec{"--din-negation", true, kWrite, "0-255",
                 [](TCtlOptions& o, std::string_view v) { return Byte(v, o.changes.dinNegation); }},
     TOptionSpec{"--dout-negation", true, kWrite, "0-255",
@@ -176,7 +160,7 @@ const std::array kOptions{
     TOptionSpec{"--pwm-initial", true, kWrite, "0-65535",
                 [](TCtlOptions& o, std::string_view v) { return Number(v, 0, 65535, o.changes.pwmInitial); }},
     TOptionSpec{"--pwm-negation", true, kWrite, "on nebo off",
-                [](TCtlOptions& o, std::string_view v) { return OnOff(v, o.changes.pwmNegation); }},
+                [](TCtlOptions& o, std::string_view v) { return ParseOnOff(v, o.changes.pwmNegation); }},
     TOptionSpec{"--watch", false, Bit(TCommand::Din) | Bit(TCommand::Status), "",
                 [](TCtlOptions& o, std::string_view) { return o.watch = true; }},
     TOptionSpec{"--count", true, Bit(TCommand::Din) | Bit(TCommand::Status), "1-2147483647",
@@ -197,13 +181,21 @@ const std::array kOptions{
                     o.scanTo = *a;
                     return true;
                 }},
+    TOptionSpec{"--include-address", false, Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff), "",
+                [](TCtlOptions& o, std::string_view) { return o.includeAddress = true; }},
+    TOptionSpec{"--keep-going", false, Bit(TCommand::ConfigApply), "",
+                [](TCtlOptions& o, std::string_view) { return o.keepGoing = true; }},
 };
 
-const TOptionSpec* FindOption(std::string_view name) {
+// The option's entry for the command, or else its first entry.
+const TOptionSpec* FindOption(std::string_view name, TCommand command = TCommand::None) {
+    const TOptionSpec* first = nullptr;
     for (const TOptionSpec& spec : kOptions) {
-        if (name == spec.name) return &spec;
+        if (name != spec.name) continue;
+        if ((spec.commands & Bit(command)) != 0) return &spec;
+        if (first == nullptr) first = &spec;
     }
-    return nullptr;
+    return first;
 }
 
 struct TGivenOption {
@@ -221,6 +213,60 @@ TParseResult Fail(std::string text) {
 std::string Typed(std::string_view text) { return Utf8ToCp1250(text); }
 
 }  // namespace
+
+bool ParseAddressList(std::string_view text, std::vector<uint8_t>& addresses) {
+    std::vector<uint8_t> list;
+    std::array<bool, 256> seen{};
+    while (true) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        // The dash of a range is the first one past the start, so that a
+        // leading sign still reaches the integer rule and fails there.
+        const std::size_t dash = item.find('-', 1);
+        int64_t from = 0;
+        int64_t to = 0;
+        if (!InRange(item.substr(0, dash), 0, 255, from)) return false;
+        to = from;
+        if (dash != std::string_view::npos && !InRange(item.substr(dash + 1), from, 255, to)) return false;
+        for (int64_t a = from; a <= to; ++a) {
+            if (!seen[a]) list.push_back(static_cast<uint8_t>(a));
+            seen[a] = true;
+        }
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    addresses = std::move(list);
+    return true;
+}
+
+// Line speeds in Bd only: an index would be easy to mistake for a speed.
+bool ParseLineSpeed(std::string_view text, std::optional<uint8_t>& index) {
+    int64_t v = 0;
+    if (!InRange(text, 1, 115200, v)) return false;
+    for (uint8_t i = 0; i < kSpeedCount; ++i) {
+        if (kLineSpeeds[i].baud == static_cast<uint32_t>(v)) {
+            index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseOnOff(std::string_view text, std::optional<bool>& target) {
+    for (const char* on : {"on", "1", "zapnuta"}) {
+        if (LowerEquals(text, on)) {
+            target = true;
+            return true;
+        }
+    }
+    for (const char* off : {"off", "0", "vypnuta"}) {
+        if (LowerEquals(text, off)) {
+            target = false;
+            return true;
+        }
+    }
+    return false;
+}
 
 const char* CommandName(TCommand command) {
     for (const TCommandWord& w : kCommandWords) {
@@ -284,14 +330,20 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
                     return result;
                 }
                 return Fail(words.size() > 1
-                                ? "neznámý příkaz config " + Typed(words[1]) + " (read nebo write)"
-                                : "chybí read nebo write za příkazem config");
+                                ? "neznámý příkaz config " + Typed(words[1]) + " (" + kConfigWords + ")"
+                                : std::string("chybí ") + kConfigWords + " za příkazem config");
             }
             return Fail("neznámý příkaz " + Typed(words[0]));
         }
         o.command = match->command;
         used = match->subWord == nullptr ? 1 : 2;
-        if (match->takesValue) {
+        if (match->operand == TOperand::File) {
+            if (words.size() <= used || words[used].empty()) {
+                if (!o.help) return Fail("chybí soubor příkazu " + std::string(match->name));
+            } else {
+                o.file = words[used++];
+            }
+        } else if (match->operand == TOperand::Number) {
             if (words.size() <= used) {
                 if (!o.help) return Fail("chybí hodnota příkazu " + std::string(match->word));
             } else {
@@ -314,13 +366,13 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
     if (used < words.size()) return Fail("nadbytečný argument " + Typed(words[used]));
 
     for (const TGivenOption& g : given) {
-        if ((g.spec->commands & Bit(o.command)) == 0) {
-            return Fail("volba " + std::string(g.spec->name) + " nepatří k příkazu " +
-                        CommandName(o.command));
+        const TOptionSpec* spec = FindOption(g.spec->name, o.command);
+        if ((spec->commands & Bit(o.command)) == 0) {
+            return Fail("volba " + std::string(spec->name) + " nepatří k příkazu " + CommandName(o.command));
         }
-        if (!g.spec->apply(o, g.value)) {
-            return Fail("neplatná hodnota volby " + std::string(g.spec->name) + ": " + Typed(g.value) + " (" +
-                        g.spec->range + ")");
+        if (!spec->apply(o, g.value)) {
+            return Fail("neplatná hodnota volby " + std::string(spec->name) + ": " + Typed(g.value) + " (" +
+                        spec->range + ")");
         }
     }
     if (o.command == TCommand::ConfigWrite && o.changes.Empty())
@@ -328,6 +380,12 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
     if (o.count && !o.watch) return Fail("volba --count patří k --watch");
     if (o.clear && o.watch) return Fail("volby --clear a --watch nelze spojit");
     if (o.scanFrom > o.scanTo) return Fail("rozsah adres: --from je větší než --to");
+    if (o.command == TCommand::ConfigApply) {
+        if (o.addresses.empty()) return Fail("config apply: chybí --address SEZNAM");
+        // A second module taking the same address would share it on the bus.
+        if (o.includeAddress && o.addresses.size() > 1)
+            return Fail("config apply: --include-address jen pro jednu adresu");
+    }
     result.ok = true;
     return result;
 }

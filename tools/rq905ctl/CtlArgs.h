@@ -6,9 +6,23 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-enum class TCommand : uint8_t { None, Identify, ConfigRead, ConfigWrite, Dout, Pwm, Din, Status, Scan };
+enum class TCommand : uint8_t {
+    None,
+    Identify,
+    ConfigRead,
+    ConfigWrite,
+    Dout,
+    Pwm,
+    Din,
+    Status,
+    Scan,
+    ConfigSave,
+    ConfigApply,
+    ConfigDiff,
+};
 
 // Each part of the connection that the settings file gives, when the
 // command line replaces it.
@@ -54,6 +68,10 @@ struct TCtlOptions {
     bool clear = false;
     uint8_t scanFrom = 0;
     uint8_t scanTo = 255;
+    std::string file;                // of config save, apply and diff; as given, for the file system
+    std::vector<uint8_t> addresses;  // of config apply, in the order given
+    bool includeAddress = false;     // the file's bus address and line speed too
+    bool keepGoing = false;
 };
 
 struct TParseResult {
@@ -67,11 +85,19 @@ struct TParseResult {
 // --version anywhere wins over everything else.
 TParseResult ParseArgs(const std::vector<std::string>& args);
 
+// A list of bus addresses and ranges ("1,3,7-12"), each 0-255. Repeats are
+// dropped, the first place kept; an empty item or a backward range fails.
+bool ParseAddressList(std::string_view text, std::vector<uint8_t>& addresses);
+
+// The forms the options take, shared with the configuration file.
+bool ParseLineSpeed(std::string_view text, std::optional<uint8_t>& index);
+bool ParseOnOff(std::string_view text, std::optional<bool>& value);
+
 // Windows-1250 texts.
 std::string HelpText(TCommand command);
 const char* CommandName(TCommand command);
 
-// The nine PWM periods by code, in ms (1,024 s ... 65,535 s).
+// The seven PWM periods by code, in ms (1,024 s ... 65,535 s).
 inline constexpr uint32_t kPwmPeriodMs[] = {1024, 2048, 4096, 8192, 16384, 32768, 65535};
 inline constexpr uint8_t kPwmPeriodCount = 7;
 

@@ -3,11 +3,15 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "CtlArgs.h"
+#include "CtlConfigFile.h"
 #include "CtlConnection.h"
+#include "CtlFile.h"
 #include "CtlInterrupt.h"
+#include "CtlTime.h"
 #include "core/ConfigRegisters.h"
 #include "core/Cp1250.h"
 #include "core/IntText.h"
@@ -38,6 +42,25 @@ std::string RegisterList(const std::vector<uint8_t>& regs, const char* separator
 
 std::string RegisterJson(const std::vector<uint8_t>& regs) { return "[" + RegisterList(regs, ",") + "]"; }
 
+std::string WrittenText(const std::vector<uint8_t>& written) {
+    return written.empty()       ? "žádný registr nezapsán"
+           : written.size() == 1 ? "zapsán registr " + RegisterList(written)
+                                 : "zapsány registry " + RegisterList(written);
+}
+
+// Addresses as --address takes them, runs joined: "1,3,7-12".
+std::string AddressListText(const std::vector<uint8_t>& addresses) {
+    std::string text;
+    for (std::size_t i = 0; i < addresses.size();) {
+        std::size_t j = i;
+        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1) ++j;
+        text += (text.empty() ? "" : ",") + IntToStr(addresses[i]);
+        if (j > i) text += (j == i + 1 ? "," : "-") + IntToStr(addresses[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
 // The registers of a sequence done before it ended with outcome.
 void AppendDone(const TRegisterSequence& sequence, const TSequenceOutcome& outcome,
                 std::vector<uint8_t>& done) {
@@ -49,7 +72,12 @@ void AppendDone(const TRegisterSequence& sequence, const TSequenceOutcome& outco
 
 class TCommandRun {
   public:
-    TCommandRun(const TCtlOptions& options, TCtlIo& io) : m_o(options), m_io(io) {}
+    // fileConfig: the values of config apply's or diff's file.
+    TCommandRun(const TCtlOptions& options, TCtlIo& io, const TModuleConfig& fileConfig)
+        : m_o(options),
+          m_io(io),
+          m_file(fileConfig),
+          m_failureExit(options.command == TCommand::ConfigDiff ? kExitDiffFailure : kExitFailure) {}
 
     int Run(const std::string& settingsPath);
 
@@ -58,32 +86,49 @@ class TCommandRun {
     // leads the text for a person; JSON carries it in the extra members.
     int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {},
              const std::string& context = {});
+    // A failure without a result code (a file, a value).
+    int Fail(const std::string& text);
     void Result(const std::string& text, const TJsonObject& json);
     // A signal stopped the run before a transaction. written: the registers
-    // config write had written by then.
-    int Interrupted(const std::vector<uint8_t>* written = nullptr);
+    // config write had written by then; remaining: the modules config apply
+    // did not begin.
+    int Interrupted(const std::vector<uint8_t>* written = nullptr,
+                    const std::vector<uint8_t>* remaining = nullptr);
     TReply Transact(uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0) {
         return ::Transact(m_data, m_data.ModuleAddress, command, index, d1, d2);
     }
 
     int Identify(const TIdent& ident);
+    // Every group into config; on a failure or a signal it has reported
+    // and gives the exit status.
+    std::optional<int> ReadAll(TModuleConfig& config);
     int ConfigRead();
     int ConfigWrite();
+    int ConfigSave();
+    int ConfigDiff();
+    int ConfigApply();
+    // One module of config apply.
+    enum class TApplied : uint8_t { Done, Failed, NotBegun };
+    TApplied ApplyTo(uint8_t address);
     int SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done,
                    TJsonObject json);
     int Din();
     int Status();
     int Scan();
     // Polls once, or at period until Ctrl-C or --count. poll returns the
-    // reply of its transaction and sets the text and JSON of its reading.
+    // reply of its transaction and sets the text and adds the JSON members
+    // of its reading.
     int Poll(std::chrono::milliseconds period,
-             const std::function<TReply(std::string& text, std::string& json)>& poll);
+             const std::function<TReply(std::string& text, TJsonObject& json)>& poll);
 
     TSequenceHooks Hooks();
 
     const TCtlOptions& m_o;
     TCtlIo& m_io;
+    const TModuleConfig m_file;
+    const int m_failureExit;
     TData m_data;
+    TIdent m_ident;
 };
 
 int TCommandRun::Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more,
@@ -96,27 +141,34 @@ int TCommandRun::Fail(uint32_t code, const std::string& text, const std::functio
     } else {
         WriteLine(m_io.err, "rq905ctl: " + context + text);
     }
-    return kExitFailure;
+    return m_failureExit;
+}
+
+int TCommandRun::Fail(const std::string& text) {
+    if (m_o.json) {
+        WriteLine(m_io.out, TJsonObject().Raw("error", TJsonObject().Text("text", text).Str()).Str());
+    } else {
+        WriteLine(m_io.err, "rq905ctl: " + text);
+    }
+    return m_failureExit;
 }
 
 void TCommandRun::Result(const std::string& text, const TJsonObject& json) {
     WriteLine(m_io.out, m_o.json ? json.Str() : text);
 }
 
-int TCommandRun::Interrupted(const std::vector<uint8_t>* written) {
+int TCommandRun::Interrupted(const std::vector<uint8_t>* written, const std::vector<uint8_t>* remaining) {
     CloseLink(m_data);
     if (m_o.json) {
         TJsonObject json;
         json.Text("signal", InterruptName());
         if (written != nullptr) json.Raw("written", RegisterJson(*written));
+        if (remaining != nullptr) json.Raw("remaining", RegisterJson(*remaining));
         WriteLine(m_io.out, TJsonObject().Raw("interrupted", json.Str()).Str());
     } else {
         std::string text = "rq905ctl: přerušeno (" + std::string(InterruptName()) + ")";
-        if (written != nullptr) {
-            text += written->empty()       ? ", žádný registr nezapsán"
-                    : written->size() == 1 ? ", zapsán registr " + RegisterList(*written)
-                                           : ", zapsány registry " + RegisterList(*written);
-        }
+        if (written != nullptr) text += ", " + WrittenText(*written);
+        if (remaining != nullptr) text += ", nezačaté adresy " + AddressListText(*remaining);
         WriteLine(m_io.err, text);
     }
     return InterruptExitStatus();
@@ -137,8 +189,9 @@ TSequenceHooks TCommandRun::Hooks() {
 int TCommandRun::Run(const std::string& settingsPath) {
     PrepareData(m_data, settingsPath, m_o.connection);
     if (m_o.command == TCommand::Scan) return Scan();
+    if (m_o.command == TCommand::ConfigApply) return ConfigApply();
 
-    TIdent ident;
+    TIdent& ident = m_ident;
     const TLinkOutcome connected = Connect(m_data, ident);
     if (connected.interrupted) return Interrupted();
     if (connected.code != 0) return Fail(connected.code, connected.text);
@@ -153,6 +206,12 @@ int TCommandRun::Run(const std::string& settingsPath) {
             break;
         case TCommand::ConfigWrite:
             exit = ConfigWrite();
+            break;
+        case TCommand::ConfigSave:
+            exit = ConfigSave();
+            break;
+        case TCommand::ConfigDiff:
+            exit = ConfigDiff();
             break;
         case TCommand::Dout:
             exit = SetOutputs(kCmdWrite, kIndexDigital, static_cast<uint8_t>(m_o.value), 0, "Data zapsána",
@@ -170,6 +229,7 @@ int TCommandRun::Run(const std::string& settingsPath) {
             exit = Status();
             break;
         case TCommand::Scan:
+        case TCommand::ConfigApply:
         case TCommand::None:
             break;
     }
@@ -286,8 +346,7 @@ std::string ConfigText(const TModuleConfig& c) {
            "\nInicializační hodnota PWM: " + IntToStr(c.PwmInitial);
 }
 
-int TCommandRun::ConfigRead() {
-    TModuleConfig config = m_data.ModuleConfig;
+std::optional<int> TCommandRun::ReadAll(TModuleConfig& config) {
     for (const TGroup& group : kGroups) {
         const TSequenceOutcome outcome = ReadConfig(m_data, *group.sequence, config, Hooks());
         if (outcome.result == TSequenceResult::Stopped) return Interrupted();
@@ -298,8 +357,129 @@ int TCommandRun::ConfigRead() {
                 RegisterContext("Čtení", outcome.reg));
         }
     }
+    return std::nullopt;
+}
+
+int TCommandRun::ConfigRead() {
+    TModuleConfig config = m_data.ModuleConfig;
+    if (const auto exit = ReadAll(config)) return *exit;
     Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config)));
     return kExitOk;
+}
+
+int TCommandRun::ConfigSave() {
+    TModuleConfig config = m_data.ModuleConfig;
+    if (const auto exit = ReadAll(config)) return *exit;
+    std::string reason;
+    if (!ConfigFileCanHold(config, reason)) return Fail("konfiguraci modulu nelze uložit: " + reason);
+    const std::string comment = "Modul " + PrintableText(m_ident.Text()) + ", adresa " +
+                                IntToStr(m_data.ModuleAddress) + ", uloženo " + LocalTimeNow().iso;
+    const std::string path = Utf8ToCp1250(m_o.file);
+    if (!WriteFileAtomically(m_o.file, ConfigFileText(config, comment), reason))
+        return Fail("soubor " + path + ": " + reason);
+    Result("Konfigurace uložena do " + path + ".",
+           TJsonObject().Text("saved", path).Raw("config", ConfigJson(config)));
+    return kExitOk;
+}
+
+int TCommandRun::ConfigDiff() {
+    TModuleConfig config = m_data.ModuleConfig;
+    if (const auto exit = ReadAll(config)) return *exit;
+    std::vector<std::string> json;
+    std::string text;
+    for (const TConfigKey& key : kConfigKeys) {
+        if (key.addressGroup && !m_o.includeAddress) continue;
+        const std::string module = key.text(config);
+        const std::string file = key.text(m_file);
+        if (module == file) continue;
+        json.push_back(TJsonObject().Text("key", key.name).Text("module", module).Text("file", file).Str());
+        text += (text.empty() ? "" : "\n") + std::string(key.name) + ": modul " + module + ", soubor " + file;
+    }
+    Result(
+        json.empty() ? "Konfigurace modulu odpovídá souboru." : text,
+        TJsonObject().Bool("equal", json.empty()).Raw("differences", JsonArrayOf(json.data(), json.size())));
+    return json.empty() ? kExitOk : kExitFailure;
+}
+
+TCommandRun::TApplied TCommandRun::ApplyTo(uint8_t address) {
+    const std::string head = "Adresa " + IntToStr(address) + ": ";
+    std::vector<uint8_t> written;
+    auto failed = [&](uint32_t code, const std::string& text, const std::string& context,
+                      const std::function<void(TJsonObject&)>& more) {
+        if (m_o.json) {
+            TJsonObject error;
+            error.Number("code", code).Text("text", text);
+            if (more) more(error);
+            error.Raw("written", RegisterJson(written));
+            WriteLine(m_io.out, TJsonObject().Number("address", address).Raw("error", error.Str()).Str());
+        } else {
+            WriteLine(m_io.out,
+                      head + context + text + (written.empty() ? "" : " (" + WrittenText(written) + ")"));
+        }
+        return TApplied::Failed;
+    };
+
+    m_data.ModuleAddress = address;
+    TIdent ident;
+    const TLinkOutcome identified = ::Identify(m_data, address, ident);
+    if (identified.interrupted) return TApplied::NotBegun;
+    if (identified.code != 0) return failed(identified.code, identified.text, {}, {});
+
+    // Once a module is begun it is finished: a signal waits for its last
+    // read-back rather than leave it half configured.
+    TSequenceHooks hooks = Hooks();
+    hooks.proceed = {};
+    for (const TGroup& group : kGroups) {
+        if (group.sequence == &kAddressSpeedRegisters && !m_o.includeAddress) continue;
+        const TSequenceOutcome outcome = WriteConfig(m_data, *group.sequence, m_file, hooks);
+        AppendDone(*group.sequence, outcome, written);
+        if (outcome.result != TSequenceResult::Done) {
+            const bool mismatch = outcome.result == TSequenceResult::Mismatch;
+            return failed(mismatch ? kWriteMismatch : outcome.status,
+                          mismatch ? kMismatchText : ResultMessage(m_data.Kind, outcome.status),
+                          RegisterContext("Zápis", outcome.reg), [&](TJsonObject& e) {
+                              e.Number("register", outcome.reg).Bool("mismatch", mismatch);
+                          });
+        }
+    }
+    Result(head + PrintableText(ident.Text()) + ", konfigurace zapsána (registry " + RegisterList(written) +
+               ").",
+           TJsonObject()
+               .Number("address", address)
+               .Text("ident", ident.Text())
+               .Raw("written", RegisterJson(written)));
+    return TApplied::Done;
+}
+
+int TCommandRun::ConfigApply() {
+    const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
+    if (opened.interrupted) return Interrupted();
+    if (opened.code != 0) return Fail(opened.code, opened.text);
+
+    const std::vector<uint8_t>& addresses = m_o.addresses;
+    bool allDone = true;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        // Ctrl-C ends the run between two modules.
+        const TApplied applied = InterruptRequested() ? TApplied::NotBegun : ApplyTo(addresses[i]);
+        if (applied == TApplied::NotBegun) {
+            const std::vector<uint8_t> remaining(addresses.begin() + static_cast<std::ptrdiff_t>(i),
+                                                 addresses.end());
+            return Interrupted(nullptr, &remaining);
+        }
+        if (applied == TApplied::Done) continue;
+        allDone = false;
+        if (!m_o.keepGoing && i + 1 < addresses.size()) {
+            if (!m_o.json) {
+                const std::vector<uint8_t> rest(addresses.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                                                addresses.end());
+                WriteLine(m_io.err, "rq905ctl: zastaveno po chybě, nezačaté adresy " + AddressListText(rest) +
+                                        " (--keep-going pokračuje i po chybě)");
+            }
+            break;
+        }
+    }
+    CloseLink(m_data);
+    return allDone ? kExitOk : kExitFailure;
 }
 
 int TCommandRun::ConfigWrite() {
@@ -352,14 +532,21 @@ int TCommandRun::SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t 
 }
 
 int TCommandRun::Poll(std::chrono::milliseconds period,
-                      const std::function<TReply(std::string& text, std::string& json)>& poll) {
+                      const std::function<TReply(std::string& text, TJsonObject& json)>& poll) {
     std::string lastText;
     bool lastOk = false;
     bool first = true;
     auto next = std::chrono::steady_clock::now();
     for (uint32_t n = 0; !m_o.count || n < *m_o.count; ++n) {
-        std::string text, json;
-        const TReply r = poll(text, json);
+        std::string text;
+        TJsonObject reading;
+        const TReply r = poll(text, reading);
+        // A watched line tells when it was seen: changes are rare, and the
+        // time is what a log of them is read for.
+        const TLocalTime at = m_o.watch ? LocalTimeNow() : TLocalTime{};
+        TJsonObject json;
+        if (m_o.watch) json.Text("time", at.iso);
+        json.Append(reading);
         // Ctrl-C is how a watch ends; only a run with no reading yet was cut short.
         if (r.interrupted) {
             if (first) return Interrupted();
@@ -372,7 +559,12 @@ int TCommandRun::Poll(std::chrono::milliseconds period,
         // quiet line stays quiet over a slow remote terminal.
         if (first || ok != lastOk || (ok ? text : failure) != lastText) {
             if (ok) {
-                WriteLine(m_io.out, m_o.json ? json : text);
+                WriteLine(m_io.out, m_o.json ? json.Str() : (m_o.watch ? at.clock + " " : "") + text);
+            } else if (m_o.watch && m_o.json) {
+                const TJsonObject error = TJsonObject().Number("code", status).Text("text", failure);
+                WriteLine(m_io.out, json.Raw("error", error.Str()).Str());
+            } else if (m_o.watch) {
+                WriteLine(m_io.err, at.clock + " rq905ctl: " + failure);
             } else {
                 Fail(status, failure);
             }
@@ -392,17 +584,15 @@ int TCommandRun::Poll(std::chrono::milliseconds period,
 }
 
 int TCommandRun::Din() {
-    return Poll(kInputsPeriod, [this](std::string& text, std::string& json) {
+    return Poll(kInputsPeriod, [this](std::string& text, TJsonObject& json) {
         const TReply r = Transact(kCmdRead, kIndexDigital);
         if (r.status != 0 || r.interrupted) return r;
         const uint8_t v = r.d[1];
         text = "Vstupy " + Hex(v, 2) + ":";
         for (unsigned n = 0; n < 8; ++n) text += " DIN" + IntToStr(n) + "=" + IntToStr((v >> n) & 1);
-        json = TJsonObject()
-                   .Number("inputs", v)
-                   .Raw("din", JsonArray({v & 1, (v >> 1) & 1, (v >> 2) & 1, (v >> 3) & 1, (v >> 4) & 1,
-                                          (v >> 5) & 1, (v >> 6) & 1, (v >> 7) & 1}))
-                   .Str();
+        json.Number("inputs", v)
+            .Raw("din", JsonArray({v & 1, (v >> 1) & 1, (v >> 2) & 1, (v >> 3) & 1, (v >> 4) & 1,
+                                   (v >> 5) & 1, (v >> 6) & 1, (v >> 7) & 1}));
         return r;
     });
 }
@@ -415,7 +605,7 @@ int TCommandRun::Status() {
         Result("Status registr vynulován.", TJsonObject().Bool("cleared", true));
         return kExitOk;
     }
-    return Poll(kStatusPeriod, [this](std::string& text, std::string& json) {
+    return Poll(kStatusPeriod, [this](std::string& text, TJsonObject& json) {
         const TReply r = Transact(kCmdReadStatus, 0);
         if (r.status != 0 || r.interrupted) return r;
         const uint32_t value =
@@ -429,11 +619,9 @@ int TCommandRun::Status() {
         }
         text =
             "Status registr " + Hex(value, 8) + ":" + (names.empty() ? std::string(" bez příznaků") : names);
-        json = TJsonObject()
-                   .Number("status", value)
-                   .Raw("bytes", JsonArray({r.d[1], r.d[2], r.d[3], r.d[4]}))
-                   .Raw("bits", bits.Str())
-                   .Str();
+        json.Number("status", value)
+            .Raw("bytes", JsonArray({r.d[1], r.d[2], r.d[3], r.d[4]}))
+            .Raw("bits", bits.Str());
         return r;
     });
 }
@@ -537,8 +725,18 @@ int RunCtl(const std::vector<std::string>& args, const std::string& defaultSetti
     if (parsed.options.settingsPath && !SettingsFileReadable(*parsed.options.settingsPath, reason)) {
         return usage("soubor nastavení " + Utf8ToCp1250(*parsed.options.settingsPath) + ": " + reason);
     }
+    // A configuration file is checked whole before the module is touched.
+    const TCtlOptions& o = parsed.options;
+    const std::string file = "soubor " + Utf8ToCp1250(o.file) + ": ";
+    TModuleConfig fileConfig;
+    if (o.command == TCommand::ConfigApply || o.command == TCommand::ConfigDiff) {
+        std::string text;
+        if (!ReadSmallFile(o.file, text, reason) || !ParseConfigFile(text, fileConfig, reason))
+            return usage(file + reason);
+    }
+    if (o.command == TCommand::ConfigSave && !WritableTarget(o.file, reason)) return usage(file + reason);
     TCtlIo quiet = io;
     if (parsed.options.json) quiet.progress = false;
-    TCommandRun run(parsed.options, quiet);
+    TCommandRun run(parsed.options, quiet, fileConfig);
     return run.Run(parsed.options.settingsPath.value_or(defaultSettingsPath));
 }

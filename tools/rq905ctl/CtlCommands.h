@@ -10,6 +10,8 @@
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the module or the link failed
 inline constexpr int kExitUsage = 2;
+// config diff keeps 1 for "different", so its own failures need another.
+inline constexpr int kExitDiffFailure = 3;
 
 // args without the program name, UTF-8. defaultSettingsPath: the settings
 // file when --settings is not given.

@@ -29,6 +29,7 @@ constexpr const char* kConnectionHelp =
     "Návratový kód: 0 úspěch, 1 chyba modulu nebo spojení, 2 chybné použití,\n"
     "130 (Ctrl-C) nebo 143 (SIGTERM) přerušení: transakce, která právě běží,\n"
     "doběhne, další už nezačne; config write vypíše, které registry zapsal.\n"
+    "config diff: 0 shoda, 1 rozdíl, 3 chyba modulu nebo spojení.\n"
     "Ctrl-C ukončí sledování (--watch) a scan řádně, s dosavadním výsledkem.\n";
 
 constexpr const char* kGeneralHelp =
@@ -39,6 +40,10 @@ constexpr const char* kGeneralHelp =
     "  identify                 identifikace modulu (název a verze)\n"
     "  config read              přečte uloženou konfiguraci modulu\n"
     "  config write VOLBY       zapíše vybrané hodnoty konfigurace s ověřením\n"
+    "  config save SOUBOR       uloží konfiguraci modulu do souboru INI\n"
+    "  config apply SOUBOR --address SEZNAM\n"
+    "                           zapíše konfiguraci ze souboru do modulů\n"
+    "  config diff SOUBOR       porovná konfiguraci modulu se souborem\n"
     "  dout HODNOTA             nastaví digitální výstupy DOUT0-DOUT7 (0-255)\n"
     "  pwm HODNOTA              nastaví hodnotu výstupu PWM (0-65535)\n"
     "  din [--watch]            přečte digitální vstupy\n"
@@ -54,6 +59,10 @@ constexpr const char* kIdentifyHelp =
 constexpr const char* kConfigHelp =
     "Použití: rq905ctl config read [volby]\n"
     "         rq905ctl config write HODNOTY [volby]\n"
+    "         rq905ctl config save SOUBOR [volby]\n"
+    "         rq905ctl config apply SOUBOR --address SEZNAM [--include-address]\n"
+    "                              [--keep-going] [volby]\n"
+    "         rq905ctl config diff SOUBOR [--include-address] [volby]\n"
     "config read přečte všechny uložené registry modulu (63, 62, 32-37).\n"
     "config write zapíše zadané hodnoty; každý registr ověří zpětným čtením\n"
     "a při první chybě skončí a vypíše registr. U neúplné skupiny (adresa a\n"
@@ -70,6 +79,25 @@ constexpr const char* kConfigHelp =
     "                       16384, 32768, 65535 (ms)\n"
     "  --pwm-initial N      počáteční hodnota PWM (0-65535)\n"
     "  --pwm-negation on|off  negace výstupu PWM\n"
+    "\n"
+    "config save přečte všechny registry a zapíše je do souboru INI (UTF-8) s\n"
+    "oddílem [RQ-905] a klíči bus_address, line_speed, din_negation,\n"
+    "dout_negation, dout_initial, pwm_initial, pwm_period_ms, pwm_negation;\n"
+    "první řádek je komentář s identifikací modulu a časem. Soubor se nahradí\n"
+    "celý najednou; jiný než obyčejný soubor (i symbolický odkaz) se odmítne.\n"
+    "\n"
+    "config apply zapíše hodnoty souboru postupně do modulů na adresách SEZNAMu\n"
+    "(např. 1,3,7-12) stejnými sekvencemi s ověřením jako config write a pro\n"
+    "každý modul vypíše jeden řádek výsledku (s --json jeden objekt). Adresu a\n"
+    "rychlost ze souboru zapíše jen s --include-address, a to jen do jednoho\n"
+    "modulu. Po prvním chybném modulu skončí, s --keep-going pokračuje dalším.\n"
+    "Ctrl-C dokončí rozepsaný modul a další nezačne. Soubor s neznámým,\n"
+    "chybějícím nebo zdvojeným klíčem či neplatnou hodnotou se odmítne dřív,\n"
+    "než se cokoli zapíše (návratový kód 2).\n"
+    "\n"
+    "config diff vypíše hodnoty, v nichž se modul liší od souboru (klíč, modul,\n"
+    "soubor); adresu a rychlost porovná jen s --include-address. Návratový kód\n"
+    "0 shoda, 1 rozdíl, 3 chyba modulu nebo spojení.\n"
     "\n";
 
 constexpr const char* kDoutHelp =
@@ -87,14 +115,16 @@ constexpr const char* kDinHelp =
     "Použití: rq905ctl din [--watch [--count N]] [volby]\n"
     "Přečte digitální vstupy DIN0-DIN7. S --watch je čte každých 100 ms a\n"
     "vypíše první stav a každou změnu, dokud ho neukončí Ctrl-C (nebo po N\n"
-    "čteních s --count).\n"
+    "čteních s --count); řádek začíná místním časem HH:MM:SS.mmm, objekt JSON\n"
+    "má člen \"time\" (ISO 8601 s milisekundami a posunem zóny).\n"
     "\n";
 
 constexpr const char* kStatusHelp =
     "Použití: rq905ctl status [--watch [--count N] | --clear] [volby]\n"
     "Přečte 32bitový status registr (bity FN, PRF, PWR, RST, ERR24). S --watch\n"
     "ho čte každých 500 ms a vypíše první stav a každou změnu, dokud ho\n"
-    "neukončí Ctrl-C (nebo po N čteních s --count). --clear registr vynuluje.\n"
+    "neukončí Ctrl-C (nebo po N čteních s --count), s časem jako din --watch.\n"
+    "--clear registr vynuluje.\n"
     "\n";
 
 constexpr const char* kScanHelp =
@@ -118,6 +148,9 @@ std::string HelpText(TCommand command) {
             break;
         case TCommand::ConfigRead:
         case TCommand::ConfigWrite:
+        case TCommand::ConfigSave:
+        case TCommand::ConfigApply:
+        case TCommand::ConfigDiff:
             head = kConfigHelp;
             break;
         case TCommand::Dout:

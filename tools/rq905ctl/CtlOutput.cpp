@@ -68,6 +68,14 @@ TJsonObject& TJsonObject::Raw(std::string_view key, std::string_view json) {
     return *this;
 }
 
+TJsonObject& TJsonObject::Append(const TJsonObject& other) {
+    if (other.m_text.size() > 1) {
+        if (m_text.size() > 1) m_text += ',';
+        m_text.append(other.m_text, 1);
+    }
+    return *this;
+}
+
 std::string JsonArray(std::initializer_list<int64_t> values) {
     std::string json = "[";
     for (const int64_t v : values) {

@@ -32,6 +32,8 @@ class TJsonObject {
     TJsonObject& Null(std::string_view key);
     // value is already JSON (an object or an array).
     TJsonObject& Raw(std::string_view key, std::string_view json);
+    // The members of other, after those added so far.
+    TJsonObject& Append(const TJsonObject& other);
     std::string Str() const { return m_text + "}"; }
 
   private:
