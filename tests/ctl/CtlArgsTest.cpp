@@ -237,7 +237,9 @@ struct FileCase {
 class BadConfigFiles : public testing::TestWithParam<FileCase> {};
 
 TEST_P(BadConfigFiles, AreRefusedBeforeTheLinkIsOpened) {
-    const std::string path = (std::filesystem::temp_directory_path() / "rq905-ctl-file.ini").string();
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("rq905-ctl-" + std::to_string(::getpid()) + ".ini"))
+            .string();
     std::ofstream(path, std::ios::binary) << GetParam().text;
     for (const char* command : {"apply", "diff"}) {
         std::ostringstream out, err;
