@@ -77,13 +77,14 @@ class TUpdateLock {
             const int fd = open(m_path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (fd < 0) return;
             if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                const int error = errno;
                 close(fd);
-                if (errno != EWOULDBLOCK && errno != EINTR) return;
+                if (error != EWOULDBLOCK && error != EINTR) return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
             }
-            struct stat held {
-            }, named{};
+            struct stat held {};
+            struct stat named {};
             if (fstat(fd, &held) == 0 && stat(m_path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
                 held.st_ino == named.st_ino) {
                 m_fd = fd;
