@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <random>
 #include <string>
@@ -50,12 +51,39 @@ std::uint32_t BaudOf(speed_t constant) {
     return 0;
 }
 
+// Line time of some bytes, to the nanosecond, so that pacing a reply byte by
+// byte does not add up rounding.
+Clock::duration LineTime(std::size_t bytes, std::uint32_t baud) {
+    return std::chrono::nanoseconds(std::uint64_t{bytes} * wire::kBitsPerByte * 1'000'000'000U / baud);
+}
+
 struct Outgoing {
     Clock::time_point due;
     bool udp;
     sockaddr_in peer;
     std::vector<std::uint8_t> bytes;
+    // Time of one byte on the pty, zero for all at once.
+    Clock::duration pace{};
+    // What the trace says beside the bytes: a fault done to them.
+    std::string note;
+    // On the pty: when the first byte began and how many are out.
+    Clock::time_point start{};
+    std::size_t sent = 0;
 };
+
+// "2025-01-10 14:03:07.123456 ", the local time, as the drivers' trace has it.
+std::string TraceTime() {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    const std::time_t seconds = static_cast<std::time_t>(us / 1'000'000);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[48];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + n, sizeof text - n, ".%06d ", static_cast<int>(us % 1'000'000));
+    return text;
+}
 
 class Server {
   public:
@@ -63,7 +91,9 @@ class Server {
         : m_options(options),
           m_bus(bus),
           m_faults(options.faults, options.seed),
-          m_patternRandom(options.seed + 1) {}
+          m_patternRandom(options.seed + 1) {
+        m_ptyDecoder.LogDropsTo(options.trace ? &m_drops : nullptr);
+    }
 
     ~Server() {
         for (int fd : {m_master, m_slave, m_udp}) {
@@ -182,13 +212,7 @@ class Server {
             if (stdinOpen) {
                 fds.push_back({STDIN_FILENO, POLLIN, 0});
             }
-            std::optional<Clock::time_point> wake;
-            if (!m_outgoing.empty()) {
-                wake =
-                    std::min_element(m_outgoing.begin(), m_outgoing.end(), [](const auto& a, const auto& b) {
-                        return a.due < b.due;
-                    })->due;
-            }
+            std::optional<Clock::time_point> wake = NextWake();
             if (m_options.pattern != Pattern::Fixed) {
                 wake = wake ? std::min(*wake, nextPattern) : nextPattern;
             }
@@ -239,8 +263,40 @@ class Server {
         }
         m_ptyDecoder.Feed(std::span(buffer.data(), static_cast<std::size_t>(n)));
         while (auto request = m_ptyDecoder.Next()) {
-            Process(*request, false, {});
+            TraceDrops();
+            Process(*request, wire::Encode(*request), false, {});
         }
+        TraceDrops();
+    }
+
+    void TraceDrops() {
+        for (const auto& d : m_drops) {
+            Trace("rx", false, {}, d.bytes, d.damaged ? "ignored crc" : "ignored noise");
+        }
+        m_drops.clear();
+    }
+
+    void Trace(const char* direction, bool udp, const sockaddr_in& peer, std::span<const std::uint8_t> bytes,
+               const std::string& note) {
+        if (!m_options.trace) {
+            return;
+        }
+        std::string line = TraceTime() + "rq905-sim ";
+        if (udp) {
+            char address[INET_ADDRSTRLEN] = "";
+            ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+            line += "udp " + std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
+        } else {
+            line += "pty";
+        }
+        line += ' ';
+        line += direction;
+        line += ' ';
+        wire::AppendHex(line, bytes);
+        if (!note.empty()) {
+            line += ' ' + note;
+        }
+        std::printf("%s\n", line.c_str());
     }
 
     void ReadUdp() {
@@ -252,8 +308,12 @@ class Server {
         if (n < 0) {
             return;
         }
-        if (auto request = wire::DecodeRequest(std::span(buffer.data(), static_cast<std::size_t>(n)))) {
-            Process(*request, true, peer);
+        const auto datagram = std::span(buffer.data(), static_cast<std::size_t>(n));
+        if (auto request = wire::DecodeRequest(datagram)) {
+            Process(*request, datagram, true, peer);
+        } else {
+            Trace("rx", true, peer, datagram,
+                  datagram.size() == wire::kRequestSize ? "ignored crc" : "ignored noise");
         }
     }
 
@@ -277,12 +337,15 @@ class Server {
         return true;
     }
 
-    void Process(const wire::Request& request, bool udp, const sockaddr_in& peer) {
+    void Process(const wire::Request& request, std::span<const std::uint8_t> received, bool udp,
+                 const sockaddr_in& peer) {
         if (m_silent) {
+            Trace("rx", udp, peer, received, "ignored silent");
             return;
         }
         Module* module = m_bus.Find(request.address);
         if (module == nullptr) {
+            Trace("rx", udp, peer, received, "ignored address");
             return;
         }
         const std::uint32_t moduleSpeed = wire::kSpeeds[module->SpeedIndex()];
@@ -290,6 +353,7 @@ class Server {
             termios tio{};
             const std::uint32_t lineSpeed = ::tcgetattr(m_slave, &tio) == 0 ? BaudOf(::cfgetospeed(&tio)) : 0;
             if (lineSpeed != moduleSpeed) {
+                Trace("rx", udp, peer, received, "ignored speed");
                 if (lineSpeed != m_reportedSpeed && !m_options.quiet) {
                     std::printf("line set to %u Bd but module %u runs at %u Bd: requests ignored\n",
                                 lineSpeed, unsigned{module->Address()}, moduleSpeed);
@@ -299,27 +363,43 @@ class Server {
                 return;
             }
         }
+        Trace("rx", udp, peer, received, "taken");
         Changes changes;
         wire::Reply reply = module->Handle(request, &changes);
         Report(*module, changes);
 
+        // The request's own line time passes before the module has it, then
+        // its turnaround; the reply then takes its own line time, byte by
+        // byte on the pty, whole at its end over UDP.
         auto due = Clock::now();
+        Clock::duration pace{};
         if (m_options.lineTime) {
-            due += std::chrono::microseconds(wire::TransactionLineTimeUs(moduleSpeed));
+            due +=
+                LineTime(wire::kRequestSize, moduleSpeed) + std::chrono::milliseconds(m_options.turnaroundMs);
+            if (udp) {
+                due += LineTime(wire::kReplySize, moduleSpeed);
+            } else {
+                pace = LineTime(1, moduleSpeed);
+            }
         }
         std::vector<std::uint8_t> noise;
+        std::string note;
         const Fault fault = m_faults.Pick();
         switch (fault) {
             case Fault::Drop:
+                Trace("tx", udp, peer, wire::Encode(reply), "dropped");
                 return;
             case Fault::Delay:
                 due += std::chrono::milliseconds(m_options.delayMs);
+                note = "delayed " + std::to_string(m_options.delayMs) + " ms";
                 break;
             case Fault::WrongAddress:
                 reply.address = static_cast<std::uint8_t>(reply.address + 1);
+                note = "wrong address";
                 break;
             case Fault::Noise:
                 noise = m_faults.Noise();
+                note = "after noise";
                 break;
             default:
                 break;
@@ -327,6 +407,7 @@ class Server {
         auto frame = wire::Encode(reply);
         if (fault == Fault::Corrupt) {
             m_faults.Corrupt(frame);
+            note = "corrupted";
         }
         if (udp && !noise.empty()) {
             // A stray datagram of a reply's exact size would be taken for
@@ -334,11 +415,11 @@ class Server {
             if (noise.size() == wire::kReplySize) {
                 noise.push_back(0);
             }
-            m_outgoing.push_back({due, udp, peer, std::move(noise)});
+            m_waiting.push_back({due, udp, peer, std::move(noise), pace, "noise"});
             noise.clear();
         }
         noise.insert(noise.end(), frame.begin(), frame.end());
-        m_outgoing.push_back({due, udp, peer, std::move(noise)});
+        m_waiting.push_back({due, udp, peer, std::move(noise), pace, note});
         SendDue();
     }
 
@@ -375,24 +456,73 @@ class Server {
         std::fflush(stdout);
     }
 
+    // Bytes on the pty this long after the entry began.
+    static std::size_t BytesDue(const Outgoing& entry, Clock::time_point now) {
+        if (entry.pace == Clock::duration::zero()) {
+            return entry.bytes.size();
+        }
+        if (now < entry.start) {
+            return 0;
+        }
+        return std::min<std::size_t>(entry.bytes.size(),
+                                     static_cast<std::size_t>((now - entry.start) / entry.pace));
+    }
+
+    // Datagrams go whole when due. The pty is one line: one entry at a time,
+    // in order of due time, each byte written once its whole line time has
+    // passed, so that a held reply never overtakes the noise meant to
+    // precede it and two replies never mix.
     void SendDue() {
         const auto now = Clock::now();
-        // In order of due time, so a held reply never overtakes the noise
-        // meant to precede it.
-        std::stable_sort(m_outgoing.begin(), m_outgoing.end(),
+        std::stable_sort(m_waiting.begin(), m_waiting.end(),
                          [](const Outgoing& a, const Outgoing& b) { return a.due < b.due; });
-        auto it = m_outgoing.begin();
-        for (; it != m_outgoing.end() && it->due <= now; ++it) {
-            if (it->udp) {
-                ::sendto(m_udp, it->bytes.data(), it->bytes.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&it->peer), sizeof it->peer);
+        for (;;) {
+            if (m_onLine) {
+                const std::size_t due = BytesDue(*m_onLine, now);
+                if (due > m_onLine->sent) {
+                    // A full pty buffer means nobody reads: the bytes are
+                    // lost, as they would be on a real line.
+                    [[maybe_unused]] const ssize_t n =
+                        ::write(m_master, m_onLine->bytes.data() + m_onLine->sent, due - m_onLine->sent);
+                    m_onLine->sent = due;
+                }
+                if (m_onLine->sent < m_onLine->bytes.size()) {
+                    break;
+                }
+                Trace("tx", false, {}, m_onLine->bytes, m_onLine->note);
+                m_lineFree = m_onLine->start + m_onLine->pace * static_cast<int>(m_onLine->bytes.size());
+                m_onLine.reset();
+            }
+            auto next = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [&](const Outgoing& o) { return o.due <= now; });
+            if (next == m_waiting.end()) {
+                break;
+            }
+            if (next->udp) {
+                ::sendto(m_udp, next->bytes.data(), next->bytes.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&next->peer), sizeof next->peer);
+                Trace("tx", true, next->peer, next->bytes, next->note);
             } else {
-                // A full pty buffer means nobody reads: the reply is lost,
-                // as it would be on a real line.
-                [[maybe_unused]] const ssize_t n = ::write(m_master, it->bytes.data(), it->bytes.size());
+                next->start = std::max(next->due, m_lineFree);
+                m_onLine = std::move(*next);
+            }
+            m_waiting.erase(next);
+        }
+    }
+
+    std::optional<Clock::time_point> NextWake() const {
+        std::optional<Clock::time_point> wake;
+        const auto consider = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+        if (m_onLine) {
+            consider(m_onLine->start + m_onLine->pace * static_cast<int>(m_onLine->sent + 1));
+        }
+        for (const auto& o : m_waiting) {
+            // A pty entry waits for the line; the entry on it wakes us.
+            if (o.udp || !m_onLine) {
+                consider(o.udp ? o.due : std::max(o.due, m_lineFree));
             }
         }
-        m_outgoing.erase(m_outgoing.begin(), it);
+        return wake;
     }
 
     void StepPattern() {
@@ -427,7 +557,10 @@ class Server {
     std::string m_ptyPath;
     bool m_linkMade = false;
     wire::RequestDecoder m_ptyDecoder;
-    std::vector<Outgoing> m_outgoing;
+    std::vector<wire::RequestDecoder::Dropped> m_drops;
+    std::vector<Outgoing> m_waiting;
+    std::optional<Outgoing> m_onLine;
+    Clock::time_point m_lineFree{};
     ConsoleLines m_console;
     bool m_silent = false;
     bool m_quit = false;

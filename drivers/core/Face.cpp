@@ -1,7 +1,9 @@
 #include "Face.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "Driver318Abi.h"
 #include "Registry.h"
@@ -21,15 +23,23 @@ std::uint32_t Guarded(F&& body) noexcept {
     }
 }
 
-Result Register(std::uint32_t* handle, std::unique_ptr<Transport> transport, bool udp,
-                std::uint32_t timeoutMs) {
-    const std::uint32_t h =
-        Registry::Instance().Add(std::make_shared<Link>(std::move(transport), udp, timeoutMs));
+Result Register(std::uint32_t* handle, std::shared_ptr<Link> link) {
+    const std::uint32_t h = Registry::Instance().Add(std::move(link));
     if (h == 0) {
         return Result::TooManyLinks;
     }
     *handle = h;
     return Result::Ok;
+}
+
+// Writes the Init line and hands the tracer to the new connection, if any.
+void TraceInit(std::unique_ptr<Tracer> tracer, const std::shared_ptr<Link>& link, const std::uint32_t* handle,
+               const std::string& arguments, Result result, Clock::time_point start) {
+    tracer->Init(result == Result::Ok ? *handle : 0, arguments, result,
+                 std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    if (result == Result::Ok) {
+        link->SetTrace(std::move(tracer));
+    }
 }
 
 // An IP text longer than this is not an address; the bound keeps a missing
@@ -40,51 +50,84 @@ constexpr std::size_t kMaxHostText = 255;
 
 std::uint32_t Version() noexcept { return kVersion; }
 
-std::uint32_t InitSerial(std::uint32_t* handle, DeviceFinder find, std::uint32_t param) noexcept {
+std::uint32_t InitSerial(const SerialFace& face, std::uint32_t* handle, std::uint32_t param) noexcept {
     return Guarded([&] {
-        if (handle == nullptr) {
-            return Result::BadParameter;
+        const auto start = Clock::now();
+        auto tracer = Tracer::FromEnvironment(face.library);
+        std::string device;
+        std::shared_ptr<Link> link;
+        const Result result = [&] {
+            if (handle == nullptr) {
+                return Result::BadParameter;
+            }
+            *handle = 0;
+            const Device found = face.find(param);
+            device = found.path;
+            if (found.result != Result::Ok) {
+                return found.result;
+            }
+            Opened opened = OpenSerial(found.path);
+            if (opened.result != Result::Ok) {
+                return opened.result;
+            }
+            link = std::make_shared<Link>(std::move(opened.transport), false, 0);
+            return Register(handle, link);
+        }();
+        if (tracer) {
+            char parameter[32] = "";
+            if (face.parameter != nullptr) {
+                std::snprintf(parameter, sizeof parameter, face.hexParameter ? "%s 0x%X " : "%s %u ",
+                              face.parameter, static_cast<unsigned>(param));
+            }
+            TraceInit(std::move(tracer), link, handle,
+                      parameter + std::string("device ") + (device.empty() ? "-" : device), result, start);
         }
-        *handle = 0;
-        const Device device = find(param);
-        if (device.result != Result::Ok) {
-            return device.result;
-        }
-        Opened opened = OpenSerial(device.path);
-        if (opened.result != Result::Ok) {
-            return opened.result;
-        }
-        return Register(handle, std::move(opened.transport), false, 0);
+        return result;
     });
 }
 
-std::uint32_t InitUdp(std::uint32_t* handle, const std::uintptr_t* params) noexcept {
+std::uint32_t InitUdp(const char* library, std::uint32_t* handle, const std::uintptr_t* params) noexcept {
     return Guarded([&] {
-        if (handle == nullptr || params == nullptr) {
-            return Result::BadParameter;
+        const auto start = Clock::now();
+        auto tracer = Tracer::FromEnvironment(library);
+        std::string host = "-";
+        std::shared_ptr<Link> link;
+        const Result result = [&] {
+            if (handle == nullptr || params == nullptr) {
+                return Result::BadParameter;
+            }
+            *handle = 0;
+            const auto* text = reinterpret_cast<const char*>(params[0]);
+            if (text == nullptr) {
+                return Result::BadIpAddress;
+            }
+            const std::size_t length = ::strnlen(text, kMaxHostText + 1);
+            if (length == 0 || length > kMaxHostText) {
+                return Result::BadIpAddress;
+            }
+            host.assign(text, length);
+            if (params[1] == 0 || params[1] > 0xFFFF) {
+                return Result::BadUdpPort;
+            }
+            if (params[2] > kMaxUdpTimeoutMs) {
+                return Result::BadTimeout;
+            }
+            const auto timeoutMs = static_cast<std::uint32_t>(params[2]);
+            Opened opened = OpenUdp(host, static_cast<std::uint16_t>(params[1]), ResolveWait(timeoutMs));
+            if (opened.result != Result::Ok) {
+                return opened.result;
+            }
+            link = std::make_shared<Link>(std::move(opened.transport), true, timeoutMs);
+            return Register(handle, link);
+        }();
+        if (tracer) {
+            std::string arguments = "host " + host;
+            if (params != nullptr) {
+                arguments += " port " + std::to_string(params[1]) + " timeout " + std::to_string(params[2]);
+            }
+            TraceInit(std::move(tracer), link, handle, arguments, result, start);
         }
-        *handle = 0;
-        const auto* text = reinterpret_cast<const char*>(params[0]);
-        if (text == nullptr) {
-            return Result::BadIpAddress;
-        }
-        const std::size_t length = ::strnlen(text, kMaxHostText + 1);
-        if (length == 0 || length > kMaxHostText) {
-            return Result::BadIpAddress;
-        }
-        if (params[1] == 0 || params[1] > 0xFFFF) {
-            return Result::BadUdpPort;
-        }
-        if (params[2] > kMaxUdpTimeoutMs) {
-            return Result::BadTimeout;
-        }
-        const auto timeoutMs = static_cast<std::uint32_t>(params[2]);
-        Opened opened =
-            OpenUdp(std::string(text, length), static_cast<std::uint16_t>(params[1]), ResolveWait(timeoutMs));
-        if (opened.result != Result::Ok) {
-            return opened.result;
-        }
-        return Register(handle, std::move(opened.transport), true, timeoutMs);
+        return result;
     });
 }
 
@@ -150,10 +193,12 @@ std::uint32_t Done(std::uint32_t* handle) noexcept {
         if (handle == nullptr) {
             return Result::BadParameter;
         }
-        if (!Registry::Instance().Remove(*handle)) {
+        const auto link = Registry::Instance().Find(*handle);
+        if (!link || !Registry::Instance().Remove(*handle)) {
             return Result::BadHandle;
         }
         *handle = 0;
+        link->Closed();
         return Result::Ok;
     });
 }

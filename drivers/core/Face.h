@@ -14,10 +14,18 @@ inline constexpr std::uint32_t kVersion = 0x0102;
 
 std::uint32_t Version() noexcept;
 using DeviceFinder = Device (*)(std::uint32_t param);
-std::uint32_t InitSerial(std::uint32_t* handle, DeviceFinder find, std::uint32_t param) noexcept;
+// A serial library: its name, the name of Init's parameter as a trace shows
+// it (null when its Init has none), and how it finds its device.
+struct SerialFace {
+    const char* library;
+    const char* parameter;
+    bool hexParameter;
+    DeviceFinder find;
+};
+std::uint32_t InitSerial(const SerialFace& face, std::uint32_t* handle, std::uint32_t param) noexcept;
 // params: cell 0 the address of the IP text, cell 1 the UDP port, cell 2 the
 // time-out in ms (0 derives it from the line configuration).
-std::uint32_t InitUdp(std::uint32_t* handle, const std::uintptr_t* params) noexcept;
+std::uint32_t InitUdp(const char* library, std::uint32_t* handle, const std::uintptr_t* params) noexcept;
 std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value,
                         std::uint32_t mode) noexcept;
 std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value,

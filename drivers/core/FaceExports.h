@@ -1,5 +1,6 @@
 // The six entry points that are the same in every driver library, defined
-// under the library's prefix; each library adds its own Init.
+// under the library's prefix, and the library's name for its trace; each
+// library adds its own Init.
 #pragma once
 
 #include <type_traits>
@@ -8,6 +9,9 @@
 #include "Face.h"
 
 #define RQ905_DRIVER_COMMON_ENTRIES(P)                                                                     \
+    namespace {                                                                                            \
+    constexpr char kLibraryName[] = #P;                                                                    \
+    }                                                                                                      \
     extern "C" uint32_t P##_Version(void) { return drv::face::Version(); }                                 \
     extern "C" uint32_t P##_SetConfig(uint32_t handle, uint32_t speed, uint32_t value, uint32_t mode) {    \
         return drv::face::SetConfig(handle, speed, value, mode);                                           \

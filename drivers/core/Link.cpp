@@ -51,7 +51,7 @@ Result ValidateConfig(const LineConfig& config) {
     if (config.allowanceMs == 0 || config.allowanceMs > kMaxAllowanceMs) {
         return Result::BadParameter;
     }
-    if (FindMode(config.mode) == nullptr) {
+    if (FindMode(config.mode) == nullptr && config.mode != kScanMode) {
         return Result::BadMode;
     }
     return Result::Ok;
@@ -60,6 +60,15 @@ Result ValidateConfig(const LineConfig& config) {
 std::chrono::microseconds ReplyTimeout(const LineConfig& config, std::uint32_t udpTimeoutMs, bool udp) {
     if (udp && udpTimeoutMs != 0) {
         return std::chrono::milliseconds(udpTimeoutMs);
+    }
+    if (config.mode == kScanMode) {
+        const std::uint64_t allowanceUs = std::uint64_t{config.allowanceMs} * kScanAllowanceUnitUs;
+        // A datagram comes whole, after the reply's line time: there is no
+        // first byte to watch, only the whole exchange and the network.
+        const std::uint64_t us =
+            udp ? wire::TransactionLineTimeUs(config.speed) + allowanceUs + 1000 * kUdpAutoExtraMs
+                : wire::LineTimeUs(wire::kRequestSize + 1, config.speed) + allowanceUs;
+        return std::chrono::microseconds(us);
     }
     const ModeRule* rule = FindMode(config.mode);
     const std::uint64_t marginMs = rule != nullptr
@@ -99,14 +108,16 @@ std::uint16_t Link::NextTag() {
 Refused Link::RefusedReplies() const { return {m_damaged.load(), m_echo.load()}; }
 
 Result Link::Configure(const LineConfig& config) {
-    const Result valid = ValidateConfig(config);
-    if (valid != Result::Ok) {
-        return valid;
-    }
+    Result r = ValidateConfig(config);
     std::lock_guard lock(m_mutex);
-    const Result r = m_transport->SetSpeed(config.speed);
+    if (r == Result::Ok) {
+        r = m_transport->SetSpeed(config.speed);
+    }
     if (r == Result::Ok) {
         m_config = config;
+    }
+    if (m_trace) {
+        m_trace->SetConfig(config.speed, config.allowanceMs, config.mode, r);
     }
     return r;
 }
@@ -116,11 +127,43 @@ LineConfig Link::Config() const {
     return m_config;
 }
 
+void Link::SetTrace(std::unique_ptr<Tracer> tracer) {
+    std::lock_guard lock(m_mutex);
+    m_trace = std::move(tracer);
+}
+
+void Link::Closed() {
+    std::lock_guard lock(m_mutex);
+    if (m_trace) {
+        m_trace->Done(RefusedReplies());
+    }
+}
+
 Answer Link::Transact(const RequestCells& cells) {
+    std::lock_guard lock(m_mutex);
+    if (!m_trace) {
+        return Exchange(cells, nullptr);
+    }
+    const auto wallStart = std::chrono::system_clock::now();
+    const auto start = Clock::now();
+    const Refused before = RefusedReplies();
+    TraceRecord record;
+    const Answer answer = Exchange(cells, &record);
+    if (const auto rest = m_decoder.Unlogged(); !rest.empty()) {
+        record.Add(rest, Verdict::Incomplete);
+    }
+    const Refused after = RefusedReplies();
+    m_trace->Send(wallStart, record, answer.result,
+                  std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start),
+                  after == before ? nullptr : &after);
+    return answer;
+}
+
+Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
+    m_decoder.Clear();
     if (std::any_of(cells.begin(), cells.end(), [](std::uint32_t c) { return c > 0xFFU; })) {
         return {Result::BadParameter, {}};
     }
-    std::lock_guard lock(m_mutex);
     wire::Request request{static_cast<std::uint8_t>(cells[0]),
                           static_cast<std::uint8_t>(cells[1]),
                           static_cast<std::uint8_t>(cells[2]),
@@ -130,9 +173,17 @@ Answer Link::Transact(const RequestCells& cells) {
         request.data[i] = static_cast<std::uint8_t>(cells[3 + i]);
     }
     const auto frame = wire::Encode(request);
+    if (record != nullptr) {
+        record->request = frame;
+    }
 
-    const auto timeout = ReplyTimeout(m_config, m_udpTimeoutMs, m_udp);
-    const auto deadline = Clock::now() + timeout;
+    auto deadline = Clock::now() + ReplyTimeout(m_config, m_udpTimeoutMs, m_udp);
+    // Scan mode on a byte stream: the deadline is the first byte's; bytes
+    // that come move it on by what a frame still lacks, up to a bound.
+    const bool firstByteRule = m_config.mode == kScanMode && !m_transport->Datagrams();
+    const auto scanAllowance = std::chrono::microseconds(m_config.allowanceMs * kScanAllowanceUnitUs);
+    const auto scanLatest =
+        deadline + std::chrono::microseconds(wire::LineTimeUs(kScanTrailBytes, m_config.speed));
     if (Result r = m_transport->Discard(); r != Result::Ok) {
         return {r, {}};
     }
@@ -140,7 +191,14 @@ Answer Link::Transact(const RequestCells& cells) {
         return {r, {}};
     }
 
-    wire::ReplyDecoder decoder;
+    std::vector<wire::ReplyDecoder::Dropped> drops;
+    m_decoder.LogDropsTo(record != nullptr ? &drops : nullptr);
+    const auto logDrops = [&] {
+        for (const auto& d : drops) {
+            record->Add(d.bytes, d.damaged ? Verdict::Damaged : Verdict::Noise);
+        }
+        drops.clear();
+    };
     bool foreign = false;
     bool corrupted = false;
     std::optional<Clock::time_point> quietUntil;
@@ -166,31 +224,54 @@ Answer Link::Transact(const RequestCells& cells) {
                 ++m_damaged;
                 // A datagram of a reply's size that fails is the reply,
                 // damaged; anything else is noise.
-                if (chunk.size() == wire::kReplySize) {
+                const bool damaged = chunk.size() == wire::kReplySize;
+                if (record != nullptr) {
+                    record->Add(chunk, damaged ? Verdict::Damaged : Verdict::Noise);
+                }
+                if (damaged) {
                     return {Result::CrcError, {}};
                 }
                 continue;
             }
-            if (!wire::Answers(*reply, request)) {
+            const bool answers = wire::Answers(*reply, request);
+            if (record != nullptr) {
+                record->Add(chunk, answers ? Verdict::Taken : WhyRefused(*reply, request));
+            }
+            if (!answers) {
                 ++m_echo;
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
                 continue;
             }
         } else {
-            decoder.Feed(chunk);
-            const std::size_t crcErrorsBefore = decoder.CrcErrors();
-            while ((reply = decoder.Next())) {
-                if (wire::Answers(*reply, request)) {
+            m_decoder.Feed(chunk);
+            const std::size_t crcErrorsBefore = m_decoder.CrcErrors();
+            while ((reply = m_decoder.Next())) {
+                const bool answers = wire::Answers(*reply, request);
+                if (record != nullptr) {
+                    logDrops();
+                    record->Add(wire::Encode(*reply), answers ? Verdict::Taken : WhyRefused(*reply, request));
+                }
+                if (answers) {
                     break;
                 }
                 ++m_echo;
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
             }
-            m_damaged += decoder.CrcErrors() - crcErrorsBefore;
+            if (record != nullptr) {
+                logDrops();
+            }
+            m_damaged += m_decoder.CrcErrors() - crcErrorsBefore;
             if (!reply) {
-                if (decoder.CrcErrors() > 0) {
+                if (m_decoder.CrcErrors() > 0) {
                     corrupted = true;
                     quietUntil = Clock::now() + QuietGap(m_config.speed);
+                }
+                if (firstByteRule) {
+                    const auto missing = wire::kReplySize - std::min(m_decoder.Pending(), wire::kReplySize);
+                    const auto more = Clock::now() +
+                                      std::chrono::microseconds(wire::LineTimeUs(missing, m_config.speed)) +
+                                      scanAllowance;
+                    deadline = std::min(scanLatest, std::max(deadline, more));
                 }
                 continue;
             }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 
+#include "Trace.h"
 #include "Transport.h"
 #include "Wire.h"
 
@@ -29,6 +30,17 @@ inline constexpr ModeRule kModes[] = {
     {3, 4, 50},  // slow converters and busy machines
 };
 inline constexpr std::uint32_t kMaxAllowanceMs = 1000;
+// Scan mode: a silent address costs only the request's line time, the
+// allowance and one byte time; the rest of a reply is waited for only once
+// it has begun. Its allowance is counted in tenths of a millisecond, since
+// at 115200 Bd a whole millisecond is a third of what a silent address
+// takes on the line.
+inline constexpr std::uint32_t kScanMode = 4;
+inline constexpr std::uint32_t kScanAllowanceUnitUs = 100;
+// Once a reply has begun in scan mode, the wait never runs on for longer
+// than this many bytes' line time past the first-byte deadline: room for
+// noise ahead of the reply.
+inline constexpr std::size_t kScanTrailBytes = 3 * wire::kReplySize;
 inline constexpr std::uint32_t kMaxUdpTimeoutMs = 60000;
 // A host name must resolve within the connection's wait, and never takes
 // longer than this, whatever the wait.
@@ -45,7 +57,8 @@ struct LineConfig {
 
 // Checks a configuration without applying it.
 Result ValidateConfig(const LineConfig& config);
-// How long a driver waits for the reply after sending the request.
+// How long a driver waits for the reply after sending the request; in scan
+// mode on a byte stream, for the reply's first byte.
 std::chrono::microseconds ReplyTimeout(const LineConfig& config, std::uint32_t udpTimeoutMs, bool udp);
 
 using RequestCells = std::array<std::uint32_t, 8>;
@@ -53,13 +66,6 @@ using RequestCells = std::array<std::uint32_t, 8>;
 struct Answer {
     Result result = Result::Ok;
     wire::Data data{};
-};
-
-// Replies a connection received and refused since it was opened. A flood of
-// forged or stray datagrams shows up here rather than as a silent slowdown.
-struct Refused {
-    std::uint64_t damaged = 0;  // failed the CRC, or no frame at all
-    std::uint64_t echo = 0;     // a valid frame that does not answer the request
 };
 
 class Link {
@@ -71,9 +77,13 @@ class Link {
     LineConfig Config() const;
     Answer Transact(const RequestCells& request);
     Refused RefusedReplies() const;
+    // The connection's trace, if it has one; Closed writes its last line.
+    void SetTrace(std::unique_ptr<Tracer> tracer);
+    void Closed();
 
   private:
     std::uint16_t NextTag();
+    Answer Exchange(const RequestCells& cells, TraceRecord* record);
 
     std::unique_ptr<Transport> m_transport;
     const bool m_udp;
@@ -84,6 +94,8 @@ class Link {
     std::uint16_t m_tag;
     std::atomic<std::uint64_t> m_damaged{0};
     std::atomic<std::uint64_t> m_echo{0};
+    wire::ReplyDecoder m_decoder;
+    std::unique_ptr<Tracer> m_trace;
 };
 
 }  // namespace drv

@@ -5,6 +5,6 @@ RQ905_DRIVER_COMMON_ENTRIES(TUSB1318);
 
 extern "C" uint32_t TUSB1318_Init(uint32_t* handle) {
     return drv::face::InitSerial(
-        handle, [](uint32_t) { return drv::UsbConverterDevice(); }, 0);
+        {kLibraryName, nullptr, false, [](uint32_t) { return drv::UsbConverterDevice(); }}, handle, 0);
 }
 static_assert(std::is_same_v<decltype(&TUSB1318_Init), T318InitPlain>);

@@ -121,6 +121,7 @@ template <typename Frame>
 void StreamDecoder<Frame>::Feed(std::span<const std::uint8_t> bytes) {
     if (m_start >= kCompactAt) {
         m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+        m_logged -= std::min(m_logged, m_start);
         m_start = 0;
     }
     m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
@@ -132,7 +133,11 @@ std::optional<Frame> StreamDecoder<Frame>::Next() {
     for (;;) {
         const auto from = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start);
         const auto sync = std::find(from, m_buffer.end(), T::kSync);
-        m_start = static_cast<std::size_t>(sync - m_buffer.begin());
+        const auto syncAt = static_cast<std::size_t>(sync - m_buffer.begin());
+        if (m_drops != nullptr) {
+            LogDrop(m_start, syncAt, false);
+        }
+        m_start = syncAt;
         if (m_buffer.size() - m_start < T::kSize) {
             if (m_start == m_buffer.size()) {
                 Clear();
@@ -141,7 +146,11 @@ std::optional<Frame> StreamDecoder<Frame>::Next() {
         }
         if (auto frame = T::Decode(std::span(m_buffer).subspan(m_start, T::kSize))) {
             m_start += T::kSize;
+            m_logged = std::max(m_logged, m_start);
             return frame;
+        }
+        if (m_drops != nullptr && m_start >= m_logged) {
+            LogDrop(m_start, m_start + T::kSize, true);
         }
         ++m_crcErrors;
         ++m_start;
@@ -152,10 +161,33 @@ template <typename Frame>
 void StreamDecoder<Frame>::Clear() {
     m_buffer.clear();
     m_start = 0;
+    m_logged = 0;
+}
+
+template <typename Frame>
+void StreamDecoder<Frame>::LogDrop(std::size_t from, std::size_t to, bool damaged) {
+    from = std::max(from, m_logged);
+    if (from < to) {
+        m_drops->push_back({{m_buffer.begin() + static_cast<std::ptrdiff_t>(from),
+                             m_buffer.begin() + static_cast<std::ptrdiff_t>(to)},
+                            damaged});
+        m_logged = to;
+    }
 }
 
 template class StreamDecoder<Request>;
 template class StreamDecoder<Reply>;
+
+void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0) {
+            out += ' ';
+        }
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0x0FU];
+    }
+}
 
 std::optional<std::uint8_t> SpeedIndex(std::uint32_t baud) {
     const auto it = std::find(kSpeeds.begin(), kSpeeds.end(), baud);

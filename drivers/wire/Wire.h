@@ -4,11 +4,13 @@
 // construction.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace wire {
@@ -79,6 +81,13 @@ bool Answers(const Reply& reply, const Request& request);
 template <typename Frame>
 class StreamDecoder {
   public:
+    // Bytes Next() gave up on: bytes before any sync byte, or a whole
+    // candidate whose CRC failed (damaged).
+    struct Dropped {
+        std::vector<std::uint8_t> bytes;
+        bool damaged = false;
+    };
+
     // Appends bytes; complete frames are taken out with Next().
     void Feed(std::span<const std::uint8_t> bytes);
     std::optional<Frame> Next();
@@ -87,15 +96,32 @@ class StreamDecoder {
     std::size_t CrcErrors() const { return m_crcErrors; }
     // Bytes held that may still become part of a frame.
     std::size_t Pending() const { return m_buffer.size() - m_start; }
+    // Held bytes that no drop log entry or frame has shown yet: the start
+    // of a frame that never completed.
+    std::span<const std::uint8_t> Unlogged() const {
+        return std::span(m_buffer).subspan(std::max(m_start, std::min(m_logged, m_buffer.size())));
+    }
+    // Only a trace wants to see what was dropped; null (the default) keeps
+    // the decoder from copying anything.
+    void LogDropsTo(std::vector<Dropped>* log) { m_drops = log; }
 
   private:
+    void LogDrop(std::size_t from, std::size_t to, bool damaged);
+
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_start = 0;
     std::size_t m_crcErrors = 0;
+    std::vector<Dropped>* m_drops = nullptr;
+    // Bytes before this index are already in the log, as a damaged
+    // candidate or a frame; a false candidate inside one is not logged again.
+    std::size_t m_logged = 0;
 };
 
 using RequestDecoder = StreamDecoder<Request>;
 using ReplyDecoder = StreamDecoder<Reply>;
+
+// Bytes as a trace shows them: "A5 01 C8", upper case, one blank between.
+void AppendHex(std::string& out, std::span<const std::uint8_t> bytes);
 
 // Line speeds of the module's bus, by speed index (the value of register 62).
 inline constexpr std::array<std::uint32_t, 9> kSpeeds = {600,   1200,  2400,  4800,  9600,

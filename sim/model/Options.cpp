@@ -70,8 +70,11 @@ Line and faults
   --any-speed           answer on the pty whatever speed the driver set;
                         by default a request at another speed than the
                         module's is taken as garbage and ignored
-  --line-time           hold each reply for the time the request and the
-                        reply would take on the line at the module's speed
+  --line-time           emulate the line at the module's speed: let the
+                        request's line time pass, then the turnaround, then
+                        send the reply's bytes paced at the line speed (over
+                        UDP the whole datagram after the reply's line time)
+  --turnaround-ms MS    the module's turnaround under --line-time (default 2)
   --drop P              probability that a reply is lost
   --corrupt P           probability that one bit of a reply flips
   --delay P             probability that a reply is held for --delay-ms
@@ -83,6 +86,8 @@ Line and faults
 
 Other
   --quiet               print only the startup lines and command answers
+  --trace               print every frame received and sent, with the local
+                        time, in the notation of the drivers' trace
   --help                this text
   --version             print the program's version and exit
 
@@ -233,6 +238,14 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
              }
              return p.has_value();
          }},
+        {"--turnaround-ms",
+         [&](const std::string& v) {
+             const auto n = Number(v, 1000);
+             if (n) {
+                 o.turnaroundMs = static_cast<unsigned>(*n);
+             }
+             return n.has_value();
+         }},
         {"--delay-ms",
          [&](const std::string& v) {
              const auto n = Number(v, 60'000);
@@ -254,6 +267,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         {"--fresh", &Options::fresh},        {"--any-speed", &Options::anySpeed},
         {"--line-time", &Options::lineTime}, {"--quiet", &Options::quiet},
         {"--help", &Options::help},          {"--version", &Options::version},
+        {"--trace", &Options::trace},
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];

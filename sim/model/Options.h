@@ -30,6 +30,8 @@ struct Options {
     std::vector<std::uint8_t> stuckRegisters;
     bool anySpeed = false;
     bool lineTime = false;
+    unsigned turnaroundMs = 2;  // of the line-time emulation
+    bool trace = false;
     FaultRates faults;
     unsigned delayMs = 250;
     std::uint64_t seed = 1;

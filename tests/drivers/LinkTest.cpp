@@ -293,8 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfigCase{{14400, 13, 2}, Result::BadSpeed}, ConfigCase{{0, 13, 2}, Result::BadSpeed},
                       ConfigCase{{9600, 0, 2}, Result::BadParameter},
                       ConfigCase{{9600, 1001, 2}, Result::BadParameter},
-                      ConfigCase{{9600, 13, 0}, Result::BadMode},
-                      ConfigCase{{9600, 13, 4}, Result::BadMode}));
+                      ConfigCase{{9600, 13, 0}, Result::BadMode}, ConfigCase{{9600, 25, 4}, Result::Ok},
+                      ConfigCase{{9600, 13, 5}, Result::BadMode}));
 
 struct TimeoutCase {
     drv::LineConfig config;
@@ -320,6 +320,84 @@ INSTANTIATE_TEST_SUITE_P(Table, ReplyTimeoutTest,
                                            TimeoutCase{{600, 100, 2}, 0, false, 450000 + 210000},
                                            TimeoutCase{{9600, 13, 2}, 0, true, 28125 + 56000},
                                            TimeoutCase{{9600, 13, 2}, 250, true, 250000},
-                                           TimeoutCase{{9600, 13, 2}, 250, false, 28125 + 36000}));
+                                           TimeoutCase{{9600, 13, 2}, 250, false, 28125 + 36000},
+                                           // Scan: request and one byte (14584 us), tenths of a ms.
+                                           TimeoutCase{{9600, 25, 4}, 0, false, 14584 + 2500},
+                                           TimeoutCase{{115200, 25, 4}, 0, false, 1216 + 2500},
+                                           TimeoutCase{{9600, 25, 4}, 0, true, 28125 + 2500 + 20000},
+                                           TimeoutCase{{9600, 25, 4}, 250, true, 250000}));
+
+class MemorySink final : public drv::TraceSink {
+  public:
+    void Append(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
+
+struct TraceCase {
+    const char* name;
+    bool datagrams;
+    std::vector<const char*> verdicts;  // in the order the Send line must show them
+};
+
+class LinkTraceTest : public ::testing::TestWithParam<TraceCase> {};
+
+// Everything that can come before the answer, once each; a datagram link
+// stops at a damaged reply, so it gets none.
+TEST_P(LinkTraceTest, SendLineMarksEveryFrame) {
+    const bool datagrams = GetParam().datagrams;
+    auto transport = std::make_unique<ScriptedTransport>(
+        [datagrams](const wire::Request& r) {
+            auto damaged = Frame(AnswerTo(r));
+            damaged[8] ^= 0x04;
+            std::vector<Bytes> chunks{Bytes{0x00, 0x11}};
+            if (!datagrams) {
+                chunks.push_back(damaged);
+            }
+            for (auto reply :
+                 {Changed(AnswerTo(r), &wire::Reply::tag, 1), Changed(AnswerTo(r), &wire::Reply::address, 1),
+                  OtherRegister(r), AnswerTo(r)}) {
+                chunks.push_back(Frame(reply));
+            }
+            return chunks;
+        },
+        datagrams);
+    auto sink = std::make_shared<MemorySink>();
+    drv::Link link(std::move(transport), datagrams, datagrams ? 5 : 0);
+    link.SetTrace(std::make_unique<drv::Tracer>(sink, "TEST318"));
+    ASSERT_EQ(link.Configure({9600, 13, 2}), Result::Ok);
+    EXPECT_EQ(link.Transact({7, 102, 0, 0, 33, 33, 0, 0}).result, Result::Ok);
+    link.Closed();
+
+    ASSERT_EQ(sink->lines.size(), 3U);
+    EXPECT_NE(sink->lines[0].find(" TEST318 "), std::string::npos);
+    EXPECT_NE(sink->lines[0].find("SetConfig speed 9600 value 13 mode 2 | result 0\n"), std::string::npos);
+    const std::string& send = sink->lines[1];
+    EXPECT_NE(send.find("Send A5 07 66 00 "), std::string::npos) << send;
+    std::size_t at = 0;
+    for (const char* verdict : GetParam().verdicts) {
+        at = send.find(std::string(" ") + verdict + " |", at);
+        ASSERT_NE(at, std::string::npos) << verdict << " in " << send;
+    }
+    EXPECT_NE(send.find("| result 0 |"), std::string::npos) << send;
+    // A false sync byte inside the damaged frame may count as one more.
+    const drv::Refused refused = link.RefusedReplies();
+    EXPECT_GE(refused.damaged, 1U);
+    EXPECT_EQ(refused.echo, 3U);
+    const std::string totals =
+        "refused damaged " + std::to_string(refused.damaged) + " echo " + std::to_string(refused.echo);
+    EXPECT_NE(send.find(totals + "\n"), std::string::npos) << send;
+    EXPECT_NE(sink->lines[2].find("Done " + totals + " | result 0\n"), std::string::npos) << sink->lines[2];
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkTraceTest,
+                         ::testing::Values(TraceCase{"Stream",
+                                                     false,
+                                                     {"ignored noise", "ignored crc", "ignored tag",
+                                                      "ignored address", "ignored echo", "taken"}},
+                                           TraceCase{"Datagrams",
+                                                     true,
+                                                     {"ignored noise", "ignored tag", "ignored address",
+                                                      "ignored echo", "taken"}}),
+                         CaseName<TraceCase>);
 
 }  // namespace

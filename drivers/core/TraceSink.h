@@ -1,0 +1,35 @@
+// Where a driver's trace lines go, and the little a trace needs from the
+// platform (a local clock, the process id). One file per platform
+// implements it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace drv {
+
+// Names the trace file; "-" is standard error. Read at each Init.
+inline constexpr const char* kTraceVariable = "RQ905_TRACE";
+
+class TraceSink {
+  public:
+    virtual ~TraceSink() = default;
+    // Writes one whole line at once, so processes that share a file never
+    // split each other's lines. Failures are ignored: a trace must never
+    // change what the driver does.
+    virtual void Append(std::string_view line) = 0;
+};
+
+// The sink a name stands for, or null when the name is null or empty or
+// the file cannot be opened.
+std::shared_ptr<TraceSink> OpenTraceSink(const char* name);
+
+// "2025-01-10 14:03:07.123456", the local time.
+void AppendLocalTime(std::string& out, std::chrono::system_clock::time_point time);
+
+std::uint32_t ProcessId();
+
+}  // namespace drv
