@@ -1,7 +1,8 @@
 // Round trip of one module transaction through the driver ABI to the
 // simulator, next to a raw 10-byte ping-pong over the same transport (the
-// floor on this machine). The measurements are interleaved so a noisy,
-// shared machine disturbs both alike. Prints figures; judges nothing.
+// floor on this machine), and over UDP with the frame trace unset, set to
+// nothing and naming a file. The measurements are interleaved so a noisy,
+// shared machine disturbs all alike. Prints figures; judges nothing.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -180,6 +181,23 @@ struct Link {
     }
 };
 
+// The trace variable is read at Init, so each link keeps what it saw then.
+bool OpenUdp(simharness::SimProcess& sim, simharness::DriverLib& lan, const char* trace, Link& udp) {
+    if (trace == nullptr) {
+        ::unsetenv("RQ905_TRACE");
+    } else {
+        ::setenv("RQ905_TRACE", trace, 1);
+    }
+    udp.lib = &lan;
+    static const char* const kHost = "127.0.0.1";
+    std::array<std::uintptr_t, abi318::kInitParamCount> params{reinterpret_cast<std::uintptr_t>(kHost),
+                                                               sim.UdpPort(), 0};
+    const bool ok =
+        lan.initBlock(&udp.handle, params.data()) == 0 && lan.setConfig(udp.handle, 115200, 5, 2) == 0;
+    ::unsetenv("RQ905_TRACE");
+    return ok;
+}
+
 bool OpenLinks(simharness::SimProcess& sim, simharness::DriverLib& com, simharness::DriverLib& lan,
                std::uint32_t speed, Link& serial, Link& udp) {
     ::setenv("RQ905_COM1", sim.PtyPath().c_str(), 1);
@@ -218,6 +236,7 @@ int main(int argc, char** argv) {
     const auto dir = std::filesystem::temp_directory_path() / ("rq905-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
 
+    ::unsetenv("RQ905_TRACE");
     simharness::DriverLib com(RQ905_DRIVER_DIR, "TCOM318");
     simharness::DriverLib lan(RQ905_DRIVER_DIR, "TRQ1318");
     if (!com.Loaded() || !lan.Loaded()) {
@@ -234,35 +253,47 @@ int main(int argc, char** argv) {
     const int rawUdp = OpenUdpClient(echo.udpPort);
 
     int failures = 0;
-    Samples driverUdp, floorUdp, driverPty, floorPty;
+    Samples driverUdp, floorUdp, driverPty, floorPty, emptyUdp, tracedUdp;
+    const std::string traceFile = (dir / "trace").string();
     {
         simharness::SimProcess sim(RQ905_SIM_EXECUTABLE,
                                    {"--fresh", "--state", (dir / "fast").string(), "--pty", "--udp", "0",
                                     "--speed", "115200", "--quiet"});
-        Link serial, udp;
-        if (!sim.Ready() || !OpenLinks(sim, com, lan, 115200, serial, udp)) {
+        Link serial, udp, udpEmpty, udpTraced;
+        if (!sim.Ready() || !OpenLinks(sim, com, lan, 115200, serial, udp) ||
+            !OpenUdp(sim, lan, "", udpEmpty) || !OpenUdp(sim, lan, traceFile.c_str(), udpTraced)) {
             std::fprintf(stderr, "cannot reach the simulator\n");
             return 1;
         }
         for (int i = 0; i < 200; ++i) {  // warm-up
             serial.Transact();
             udp.Transact();
+            udpEmpty.Transact();
+            udpTraced.Transact();
             PingPong(rawSerial);
             PingPong(rawUdp);
         }
         for (int i = 0; i < rounds; ++i) {
             Add(driverUdp, Time([&] { return udp.Transact(); }), failures);
+            Add(emptyUdp, Time([&] { return udpEmpty.Transact(); }), failures);
+            Add(tracedUdp, Time([&] { return udpTraced.Transact(); }), failures);
             Add(floorUdp, Time([&] { return PingPong(rawUdp); }), failures);
             Add(driverPty, Time([&] { return serial.Transact(); }), failures);
             Add(floorPty, Time([&] { return PingPong(rawSerial); }), failures);
         }
         CloseLinks(serial, udp);
+        lan.done(&udpEmpty.handle);
+        lan.done(&udpTraced.handle);
     }
 
     std::printf("Round trip, %d interleaved rounds (failures: %d)\n", rounds, failures);
     std::printf("UDP loopback\n");
     Row("raw 10-byte ping-pong (floor)", floorUdp, 0, "");
     Row("driver transaction (TRQ1318_Send)", driverUdp, Percentile(floorUdp, 0.5), "floor");
+    std::printf("UDP loopback, frame trace (RQ905_TRACE)\n");
+    Row("unset", driverUdp, 0, "");
+    Row("set to nothing (off)", emptyUdp, Percentile(driverUdp, 0.5), "unset");
+    Row("naming a file (on)", tracedUdp, Percentile(driverUdp, 0.5), "unset");
     std::printf("pseudo-terminal\n");
     Row("raw 10-byte ping-pong (floor)", floorPty, 0, "");
     Row("driver transaction (TCOM318_Send)", driverPty, Percentile(floorPty, 0.5), "floor");
@@ -285,8 +316,10 @@ int main(int argc, char** argv) {
             Add(u, Time([&] { return udp.Transact(); }), failures);
         }
         CloseLinks(serial, udp);
-        const double lineUs = static_cast<double>(wire::TransactionLineTimeUs(speed));
-        std::printf("%u Bd, line time %.1f us (failures so far: %d)\n", speed, lineUs, failures);
+        // The emulation's own floor: both frames' line time and the
+        // simulator's default turnaround of 2 ms.
+        const double lineUs = static_cast<double>(wire::TransactionLineTimeUs(speed)) + 2000;
+        std::printf("%u Bd, line time + turnaround %.1f us (failures so far: %d)\n", speed, lineUs, failures);
         Row("pseudo-terminal", s, lineUs, "line time");
         Row("UDP loopback", u, lineUs, "line time");
     }
