@@ -148,6 +148,7 @@ struct StreamCase {
     std::size_t piece;
     std::size_t frames;     // valid frames expected
     std::size_t crcErrors;  // candidates rejected
+    std::string drops;      // what a trace is told was dropped, and what is left
 };
 
 class ReplyStreamTest : public ::testing::TestWithParam<StreamCase> {};
@@ -155,6 +156,8 @@ class ReplyStreamTest : public ::testing::TestWithParam<StreamCase> {};
 TEST_P(ReplyStreamTest, FindsTheFramesInTheStream) {
     const auto stream = FromHex(GetParam().hex);
     wire::ReplyDecoder decoder;
+    std::vector<wire::ReplyDecoder::Dropped> drops;
+    decoder.LogDropsTo(&drops);
     std::size_t found = 0;
     for (std::size_t at = 0; at < stream.size(); at += GetParam().piece) {
         decoder.Feed(std::span(stream).subspan(at, std::min(GetParam().piece, stream.size() - at)));
@@ -166,23 +169,40 @@ TEST_P(ReplyStreamTest, FindsTheFramesInTheStream) {
     }
     EXPECT_EQ(found, GetParam().frames);
     EXPECT_EQ(decoder.CrcErrors(), GetParam().crcErrors);
+    std::string log;
+    for (const auto& d : drops) {
+        log += d.damaged ? "crc " : "noise ";
+        wire::AppendHex(log, d.bytes);
+        log += "; ";
+    }
+    if (!decoder.Unlogged().empty()) {
+        log += "rest ";
+        wire::AppendHex(log, decoder.Unlogged());
+    }
+    EXPECT_EQ(log, GetParam().drops);
 }
 
 // The identification reply 5A01C80007000000 52512D39E13D in different company.
 INSTANTIATE_TEST_SUITE_P(
     Streams, ReplyStreamTest,
-    ::testing::Values(StreamCase{"Alone", "5A01C80007000000 52512D39E13D", 14, 1, 0},
-                      StreamCase{"ByteByByte", "5A01C80007000000 52512D39E13D", 1, 1, 0},
-                      StreamCase{"AfterNoise", "0011FF 5A01C80007000000 52512D39E13D", 5, 1, 0},
-                      // A noise byte that looks like the start of a frame costs one rejected
-                      // candidate, and the real frame behind it is still found.
-                      StreamCase{"AfterFalseStart", "5A33 5A01C80007000000 52512D39E13D", 4, 1, 1},
-                      StreamCase{"Twice", "5A01C80007000000 52512D39E13D 5A01C80007000000 52512D39E13D", 7, 2,
-                                 0},
-                      StreamCase{"Corrupted", "5A01C80007000000 52512D38E13D", 14, 0, 1},
-                      StreamCase{"CorruptedThenGood",
-                                 "5A01C80007000000 52512D38E13D 5A01C80007000000 52512D39E13D", 28, 1, 1},
-                      StreamCase{"Truncated", "5A01C80007000000 52512D39", 3, 0, 0}),
+    ::testing::Values(
+        StreamCase{"Alone", "5A01C80007000000 52512D39E13D", 14, 1, 0, ""},
+        StreamCase{"ByteByByte", "5A01C80007000000 52512D39E13D", 1, 1, 0, ""},
+        StreamCase{"AfterNoise", "0011FF 5A01C80007000000 52512D39E13D", 5, 1, 0, "noise 00 11 FF; "},
+        // A noise byte that looks like the start of a frame costs one rejected
+        // candidate, and the real frame behind it is still found.
+        StreamCase{"AfterFalseStart", "5A33 5A01C80007000000 52512D39E13D", 4, 1, 1,
+                   "crc 5A 33 5A 01 C8 00 07 00 00 00 52 51 2D 39; "},
+        StreamCase{"Twice", "5A01C80007000000 52512D39E13D 5A01C80007000000 52512D39E13D", 7, 2, 0, ""},
+        StreamCase{"Corrupted", "5A01C80007000000 52512D38E13D", 14, 0, 1,
+                   "crc 5A 01 C8 00 07 00 00 00 52 51 2D 38 E1 3D; "},
+        // The false start inside the damaged frame is not shown again.
+        StreamCase{"CorruptedWithInnerSync", "5A01C8005A000000 52512D38E13D 778899AA", 18, 0, 2,
+                   "crc 5A 01 C8 00 5A 00 00 00 52 51 2D 38 E1 3D; noise 77 88 99 AA; "},
+        StreamCase{"CorruptedThenGood", "5A01C80007000000 52512D38E13D 5A01C80007000000 52512D39E13D", 28, 1,
+                   1, "crc 5A 01 C8 00 07 00 00 00 52 51 2D 38 E1 3D; "},
+        StreamCase{"Truncated", "5A01C80007000000 52512D39", 3, 0, 0,
+                   "rest 5A 01 C8 00 07 00 00 00 52 51 2D 39"}),
     CaseName<StreamCase>);
 
 TEST(ReplyStream, ClearForgetsAPartialFrame) {
