@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 
 void TFormDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -20,6 +22,11 @@ void TFormDialog::showEvent(QShowEvent* event) {
     FormShow();
 }
 
+void TFormDialog::done(int result) {
+    for (QTimer* timer : findChildren<QTimer*>()) timer->stop();
+    QDialog::done(result);
+}
+
 void SetupFixedDialog(QWidget* dialog, int width, int height) {
     dialog->setFixedSize(width, height);
     dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -29,9 +36,12 @@ void SetupFixedDialog(QWidget* dialog, int width, int height) {
 void CentreOnScreen(QWidget* window) {
     const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
-    const QRect area = screen->availableGeometry();
-    const QSize size = window->frameGeometry().size();
-    window->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    window->move(PlaceOnScreen(screen->availableGeometry(), window->frameGeometry().size()));
+}
+
+QPoint PlaceOnScreen(const QRect& area, const QSize& frame) {
+    const QPoint centred = area.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    return {std::max(centred.x(), area.left()), std::max(centred.y(), area.top())};
 }
 
 void PumpEventsAndPause() {

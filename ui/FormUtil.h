@@ -14,6 +14,10 @@ class TFormDialog : public QDialog {
   public:
     virtual void FormShow() = 0;
 
+    // Closing a dialog ends its polling at once: a tick already due must
+    // not talk to the module for a dialog that is gone.
+    void done(int result) override;
+
   protected:
     explicit TFormDialog(QWidget* owner) : QDialog(owner) {}
     void showEvent(QShowEvent* event) override;
@@ -24,6 +28,9 @@ class TFormDialog : public QDialog {
 
 // Fixed-size dialog with the given client area.
 void SetupFixedDialog(QWidget* dialog, int width, int height);
+// Centred in the screen's available area; a window larger than the area
+// gets its top-left corner there, so title bar and menu stay reachable.
+QPoint PlaceOnScreen(const QRect& area, const QSize& frame);
 void CentreOnScreen(QWidget* window);
 // Lets pending window events run, then pauses 1 ms: what the settings
 // dialogs do between two transactions of a sequence.

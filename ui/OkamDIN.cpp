@@ -1,5 +1,6 @@
 #include "ui/OkamDIN.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTimer>
 
@@ -58,6 +59,10 @@ void TForm11::Timer1Timer() {
     // that started then would talk to the module in the middle of this one.
     m_inTick = true;
     ReadInputs(*m_data);
+    // A tick is the least urgent thing the dialog does: what came in while
+    // the transaction blocked, a Cancel or a close among it, is handled
+    // before the next tick can start.
+    QCoreApplication::processEvents();
     m_inTick = false;
 }
 

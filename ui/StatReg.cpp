@@ -1,5 +1,6 @@
 #include "ui/StatReg.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTimer>
 #include <string>
@@ -73,10 +74,16 @@ void TForm15::FormShow() {
 void TForm15::Button2Click() { close(); }
 
 void TForm15::Timer1Timer() {
-    if (m_data == nullptr || m_busy) return;
+    if (m_data == nullptr || m_busy || m_inTick) return;
+    m_inTick = true;
     m_busy = true;
     ReadRegister(*m_data);
     m_busy = false;
+    // A tick is the least urgent thing the dialog does: what came in while
+    // the read blocked, a Cancel, a close or "Vynulovat" among it, is
+    // handled before the next tick can start.
+    QCoreApplication::processEvents();
+    m_inTick = false;
 }
 
 void TForm15::Button1Click() {

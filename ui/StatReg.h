@@ -37,6 +37,7 @@ class TForm15 : public TFormDialog {
     TData* m_data = nullptr;
     uint8_t m_moduleAddress = 0;  // taken from the record when shown
     bool m_busy = false;          // a read or a clear is running
+    bool m_inTick = false;
     // Left to right the reply bytes D1, D2, D3, D4.
     std::array<std::unique_ptr<TBitColumn>, 4> m_columns;
     QPushButton* m_button1;
