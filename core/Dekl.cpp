@@ -5,6 +5,7 @@
 
 #include "core/IniFile.h"
 #include "core/IntText.h"
+#include "core/SettingsPlace.h"
 
 namespace {
 
@@ -25,6 +26,17 @@ constexpr const char* kNoInterface = "jkl";
 
 int32_t ReadInt(const TProfileFile& file, const char* section, const char* key, int32_t current) {
     return StrToIntDef(file.ReadString(section, key, IntToStr(current)), current);
+}
+
+// The program's own file may be a per-user one that the first save has not
+// made yet; the file beside the executable then gives the defaults.
+std::string ReadPathFor(const std::string& settingsPath) {
+    const TSettingsFiles own = SettingsFiles();
+    return settingsPath == own.write ? own.read : settingsPath;
+}
+
+bool IsUserSettingsFile(const std::string& settingsPath) {
+    return settingsPath == SettingsFiles().write && settingsPath != ExecutableDir() + kSettingsFileName;
 }
 
 }  // namespace
@@ -48,7 +60,7 @@ void SetDefaults(TData* data) {
     data->InitParams.fill(0);
 }
 
-std::string SettingsFilePath() { return ExecutableDir() + kSettingsFileName; }
+std::string SettingsFilePath() { return SettingsFiles().write; }
 
 bool LoadSettings(TData* data, const std::string& path) {
     if (data == nullptr) return false;
@@ -113,12 +125,14 @@ std::unique_ptr<TData> CreateProgramData(const std::string& settingsPath) {
     std::unique_ptr<TData> data(new (std::nothrow) TData);
     if (!data) return nullptr;
     SetDefaults(data.get());
-    LoadSettings(data.get(), settingsPath);
+    LoadSettings(data.get(), ReadPathFor(settingsPath));
     return data;
 }
 
 void CloseProgramData(std::unique_ptr<TData>& data, const std::string& settingsPath, std::string* saveError) {
     if (!data) return;
+    // The per-user directory appears with the first save.
+    if (IsUserSettingsFile(settingsPath)) MakeParentDirectories(settingsPath);
     SaveSettings(data.get(), settingsPath, saveError);
     uint32_t handle = data->Handle;
     if (IsConnected(*data)) CloseInterface(data->Kind, handle);

@@ -47,7 +47,8 @@ TModuleConfig DefaultModuleConfig();
 void SetDefaults(TData* data);
 
 inline constexpr const char* kSettingsFileName = "W_rq905.ini";
-// W_rq905.ini in the directory of the running executable.
+// The program's own W_rq905.ini: beside the executable where that directory
+// is the user's, else the per-user file (SettingsFiles).
 std::string SettingsFilePath();
 
 // true when the file named an interface.
@@ -59,10 +60,13 @@ bool LoadSettings(TData* data, const std::string& path);
 bool SaveSettings(TData* data, const std::string& path, std::string* error = nullptr);
 
 // The main window's creation step: a record with defaults and the settings
-// loaded, or nullptr when it cannot be allocated.
+// loaded, or nullptr when it cannot be allocated. For the program's own
+// per-user file that does not exist yet the settings come from the file
+// beside the executable.
 std::unique_ptr<TData> CreateProgramData(const std::string& settingsPath);
 // The close step: save the settings, end an open connection, free the
 // record. A failed save is reported in *saveError and never stops the close.
+// The program's own per-user file is made with its directories.
 void CloseProgramData(std::unique_ptr<TData>& data, const std::string& settingsPath,
                       std::string* saveError = nullptr);
 

@@ -8,11 +8,12 @@
 
 #include "CtlCommands.h"
 #include "CtlInterrupt.h"
-#include "core/Dekl.h"
+#include "core/SettingsPlace.h"
 
 int main(int argc, char** argv) {
     InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
     TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0};
-    return RunCtl(args, SettingsFilePath(), io);
+    // The program's own settings, read where the program itself reads them.
+    return RunCtl(args, SettingsFiles().read, io);
 }
