@@ -23,7 +23,7 @@ fi
 
 "$root/scripts/deps.sh"
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target W_RQ905 rq905-sim \
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target W_RQ905 rq905-sim rq905ctl \
     TCOM318 TPCI318 TPCI1318 TUSB1318 TRQ1318
 
 bin="$root/build/bin"

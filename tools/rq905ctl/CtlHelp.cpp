@@ -6,8 +6,9 @@
 namespace {
 
 constexpr const char* kConnectionHelp =
-    "Volby připojení (bez nich platí soubor W_rq905.ini vedle programu, který\n"
-    "rq905ctl nikdy nezapisuje):\n"
+    "Volby připojení (bez nich platí soubor W_rq905.ini vedle programu, u\n"
+    "instalovaného programu ~/.config/rq905/W_rq905.ini, pokud existuje;\n"
+    "rq905ctl jej nikdy nezapisuje):\n"
     "  --kind DRUH         rozhraní: com, isa, pci, usb, lan nebo 0-4\n"
     "  --com N             číslo portu COM (1-255)\n"
     "  --isa-base ADR      bázová adresa karty PCI-318 (300h, 0x300 nebo $300)\n"
