@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ui/Hlavni.h"
+#include "ui/Program.h"
 
 int main(int argc, char* argv[]) {
     // Answered before the application exists, so that it needs no display.
@@ -16,6 +17,5 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     TForm1 form1;
-    form1.show();
-    return app.exec();
+    return RunProgram(form1);
 }

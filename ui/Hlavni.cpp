@@ -1,7 +1,6 @@
 #include "ui/Hlavni.h"
 
 #include <QCloseEvent>
-#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -35,7 +34,6 @@ QAction* AddItem(QWidget* menu, QObject* owner, const char* name, const char* ca
 TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(std::move(settingsPath)) {
     setObjectName("Form1");
     setWindowTitle(ToQt(" RQ-905 (v.1.02) -  nastavení modulu"));
-    setWindowIcon(QIcon(":/rq905.svg"));
     resize(600, 400);
 
     QMenuBar* bar = menuBar();
@@ -128,7 +126,10 @@ void TForm1::OpenDialog() {
     // showing it ends by an exception that goes on propagating.
     auto dialog = std::make_unique<TForm>(this);
     dialog->SetData(m_data.get());
+    m_dialog = dialog.get();
     dialog->exec();
+    // Queued, so that the command finishes with the record still there.
+    if (m_closeRequested) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TForm1::RefreshStatusBar() {
@@ -151,3 +152,12 @@ void TForm1::OkamDIN2Click() { OpenDialog<TForm11>(); }
 void TForm1::OkamDOUT1Click() { OpenDialog<TForm9>(); }
 void TForm1::Statusregistr1Click() { OpenDialog<TForm15>(); }
 void TForm1::Konec2Click() { close(); }
+
+void TForm1::CloseProgram() {
+    m_closeRequested = true;
+    if (m_dialog != nullptr && m_dialog->isVisible()) {
+        m_dialog->close();
+    } else if (m_dialog == nullptr) {
+        close();
+    }
+}

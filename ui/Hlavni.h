@@ -2,7 +2,9 @@
 // its menu and shows the last connection in its status bar.
 #pragma once
 
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -38,6 +40,14 @@ class TForm1 : public QMainWindow {
     void Statusregistr1Click();
     void Konec2Click();
 
+    // Closes the window as the operator would, also while a dialog is open:
+    // the dialog closes first and the window follows once its command has
+    // returned, so the close step runs once and after every dialog.
+    void CloseProgram();
+    // The close step: saves the settings and ends an open connection; runs
+    // once, whichever of the window's close or the program's end calls it.
+    void FormClose();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -47,11 +57,12 @@ class TForm1 : public QMainWindow {
     void OpenDialog();
     void RefreshStatusBar();
     void SetPanel(int panel, const std::string& text);
-    void FormClose();
 
     std::string m_settingsPath;
     std::unique_ptr<TData> m_data;
     std::array<QLabel*, 4> m_panels{};
     std::string m_saveError;
     bool m_centred = false;
+    QPointer<QDialog> m_dialog;  // the open modal dialog
+    bool m_closeRequested = false;
 };
