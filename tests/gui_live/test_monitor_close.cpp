@@ -8,49 +8,30 @@ using namespace livetest;
 
 namespace {
 
-struct CloseCase {
-    const char* name;
-    std::unique_ptr<TFormDialog> (*make)(TData*);
-    int interval;        // ms
-    const char* button;  // nullptr: the window's own close
+class MonitorCloseTest : public LiveTest {
+  protected:
+    // The close comes in during the first transaction and falls due after
+    // the next tick, as input that waits for the blocked loop does.
+    template <class TForm>
+    std::size_t SendsWhenClosedDuringATick(const char* button) {
+        Rec().calls.clear();
+        TForm form;
+        form.SetData(&m_rec);
+        Rec().duringSend = [&] {
+            if (Sent().size() > 1) return;
+            QTimer::singleShot(TForm::kPollInterval * 3 / 2, Qt::PreciseTimer, &form,
+                               [&] { button != nullptr ? Click(&form, button) : (void)form.close(); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(TForm::kPollInterval * 3));
+        };
+        form.exec();
+        return Sent().size();
+    }
 };
-void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
 
-template <class TForm>
-std::unique_ptr<TFormDialog> Make(TData* record) {
-    auto form = std::make_unique<TForm>();
-    form->SetData(record);
-    return form;
+TEST_F(MonitorCloseTest, AClosePendingWhenATickEndsComesBeforeTheNextTick) {
+    EXPECT_EQ(SendsWhenClosedDuringATick<TForm11>("Button1"), 1u) << "inputs, Cancel";
+    EXPECT_EQ(SendsWhenClosedDuringATick<TForm11>(nullptr), 1u) << "inputs, window close";
+    EXPECT_EQ(SendsWhenClosedDuringATick<TForm15>("Button2"), 1u) << "status register, Cancel";
 }
-
-class MonitorCloseTest : public LiveTest, public ::testing::WithParamInterface<CloseCase> {};
-
-TEST_P(MonitorCloseTest, AClosePendingWhenATickEndsComesBeforeTheNextTick) {
-    const CloseCase& c = GetParam();
-    const auto form = c.make(&m_rec);
-    // The close comes in during the first transaction, due later than the
-    // next tick, as input that waits for the blocked loop does.
-    Rec().duringSend = [&] {
-        if (Sent().size() > 1) return;
-        QTimer::singleShot(c.interval * 3 / 2, Qt::PreciseTimer, form.get(), [&] {
-            if (c.button != nullptr) {
-                Click(form.get(), c.button);
-            } else {
-                form->close();
-            }
-        });
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.interval * 3));
-    };
-    form->exec();
-    EXPECT_EQ(Sent().size(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Monitors, MonitorCloseTest,
-    ::testing::Values(CloseCase{"InputsCancel", Make<TForm11>, TForm11::kPollInterval, "Button1"},
-                      CloseCase{"InputsClose", Make<TForm11>, TForm11::kPollInterval, nullptr},
-                      CloseCase{"StatusRegisterCancel", Make<TForm15>, TForm15::kPollInterval, "Button2"},
-                      CloseCase{"StatusRegisterClose", Make<TForm15>, TForm15::kPollInterval, nullptr}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
