@@ -181,9 +181,11 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     // Scan mode on a byte stream: the deadline is the first byte's; bytes
     // that come move it on by what a frame still lacks, up to a bound.
     const bool firstByteRule = m_config.mode == kScanMode && !m_transport->Datagrams();
-    const auto scanAllowance = std::chrono::microseconds(m_config.allowanceMs * kScanAllowanceUnitUs);
+    const auto scanSlack = std::max<std::chrono::microseconds>(
+        std::chrono::microseconds(m_config.allowanceMs * kScanAllowanceUnitUs),
+        std::chrono::milliseconds(kScanTrailSlackMs));
     const auto scanLatest =
-        deadline + std::chrono::microseconds(wire::LineTimeUs(kScanTrailBytes, m_config.speed));
+        deadline + std::chrono::microseconds(wire::LineTimeUs(kScanTrailBytes, m_config.speed)) + scanSlack;
     if (Result r = m_transport->Discard(); r != Result::Ok) {
         return {r, {}};
     }
@@ -270,7 +272,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                     const auto missing = wire::kReplySize - std::min(m_decoder.Pending(), wire::kReplySize);
                     const auto more = Clock::now() +
                                       std::chrono::microseconds(wire::LineTimeUs(missing, m_config.speed)) +
-                                      scanAllowance;
+                                      scanSlack;
                     deadline = std::min(scanLatest, std::max(deadline, more));
                 }
                 continue;

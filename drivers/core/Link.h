@@ -37,10 +37,13 @@ inline constexpr std::uint32_t kMaxAllowanceMs = 1000;
 // takes on the line.
 inline constexpr std::uint32_t kScanMode = 4;
 inline constexpr std::uint32_t kScanAllowanceUnitUs = 100;
-// Once a reply has begun in scan mode, the wait never runs on for longer
-// than this many bytes' line time past the first-byte deadline: room for
-// noise ahead of the reply.
+// Once a reply has begun in scan mode, waiting on costs a silent address
+// nothing, so a reply whose bytes stall (a busy PC, a converter) gets the
+// standard mode's slack on each renewal. The wait never runs on for longer
+// than this many bytes' line time plus that slack past the first-byte
+// deadline: room for noise ahead of the reply.
 inline constexpr std::size_t kScanTrailBytes = 3 * wire::kReplySize;
+inline constexpr std::uint32_t kScanTrailSlackMs = 10;
 inline constexpr std::uint32_t kMaxUdpTimeoutMs = 60000;
 // A host name must resolve within the connection's wait, and never takes
 // longer than this, whatever the wait.
