@@ -111,3 +111,17 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, DialogTest,
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
+
+TEST(PlaceOnScreenTest, CentredWithTheTopLeftCornerInTheArea) {
+    struct Case {
+        QRect area;
+        QSize frame;
+        QPoint place;
+    };
+    const QRect small(0, 24, 400, 276);  // 800 x 600 at scale 2, below a panel
+    for (const Case& c : {Case{small, {200, 100}, {99, 111}}, Case{small, {604, 430}, {0, 24}},
+                          Case{small, {404, 200}, {0, 61}}, Case{small, {300, 400}, {49, 24}},
+                          Case{{800, 0, 400, 300}, {604, 430}, {800, 0}}}) {
+        EXPECT_EQ(PlaceOnScreen(c.area, c.frame), c.place) << c.frame.width() << "x" << c.frame.height();
+    }
+}

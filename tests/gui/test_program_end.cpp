@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -11,18 +11,15 @@
 #include "ui/Hlavni.h"
 #include "ui/Program.h"
 
-namespace {
-
-struct EndCase {
-    int signal;
-    const char* item;  // the dialog open when the signal comes, if any
-    bool inSend;       // it comes while a read blocks
-};
-
 TEST(ProgramEndTest, ASignalSavesTheSettingsEndsTheLinkOnceAndEndsTheRun) {
-    for (const EndCase& c :
-         {EndCase{SIGTERM, nullptr, false}, EndCase{SIGINT, nullptr, false}, EndCase{SIGHUP, nullptr, false},
-          EndCase{SIGTERM, "Statusregistr1", true}, EndCase{SIGTERM, "Pipojen1", false}}) {
+    struct Case {
+        int signal;
+        const char* dialog;  // open when the signal comes
+        bool inSend;         // the signal comes while its read blocks
+    };
+    for (const Case& c :
+         {Case{SIGTERM, nullptr, false}, Case{SIGINT, nullptr, false}, Case{SIGHUP, nullptr, false},
+          Case{SIGTERM, "Statusregistr1", true}, Case{SIGTERM, "Pipojen1", false}}) {
         Rec().Reset();
         QTemporaryDir dir;
         const std::string ini = dir.filePath("W_rq905.ini").toStdString();
@@ -31,19 +28,13 @@ TEST(ProgramEndTest, ASignalSavesTheSettingsEndsTheLinkOnceAndEndsTheRun) {
             guitest::Connect(*data);
             return data;
         });
-        if (c.item != nullptr) QTimer::singleShot(0, form.findChild<QAction*>(c.item), &QAction::trigger);
-        if (c.inSend) {
-            Rec().duringSend = [&c] { std::raise(c.signal); };
-        } else {
-            QTimer::singleShot(0, [&c] { std::raise(c.signal); });
-        }
+        if (c.dialog != nullptr) QTimer::singleShot(0, form.findChild<QAction*>(c.dialog), &QAction::trigger);
+        const auto raise = [&c] { std::raise(c.signal); };
+        c.inSend ? void(Rec().duringSend = raise) : QTimer::singleShot(0, raise);
         EXPECT_EQ(RunProgram(form), 0) << c.signal;
         EXPECT_EQ(Rec().CallsOf("Done").size(), 1u) << c.signal;
         std::ifstream in(ini, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        EXPECT_NE(text.str().find("Rozhraní=RQ-1318"), std::string::npos) << c.signal;
+        const std::string saved(std::istreambuf_iterator<char>(in), {});
+        EXPECT_NE(saved.find("Rozhraní=RQ-1318"), std::string::npos) << c.signal;
     }
 }
-
-}  // namespace
