@@ -193,13 +193,12 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
         return {r, {}};
     }
 
-    std::vector<wire::ReplyDecoder::Dropped> drops;
-    m_decoder.LogDropsTo(record != nullptr ? &drops : nullptr);
+    m_decoder.LogDropsTo(record != nullptr ? &m_drops : nullptr);
     const auto logDrops = [&] {
-        for (const auto& d : drops) {
+        for (const auto& d : m_drops) {
             record->Add(d.bytes, d.damaged ? Verdict::Damaged : Verdict::Noise);
         }
-        drops.clear();
+        m_drops.clear();
     };
     bool foreign = false;
     bool corrupted = false;

@@ -98,6 +98,7 @@ class Link {
     std::atomic<std::uint64_t> m_damaged{0};
     std::atomic<std::uint64_t> m_echo{0};
     wire::ReplyDecoder m_decoder;
+    std::vector<wire::ReplyDecoder::Dropped> m_drops;  // filled only for a trace
     std::unique_ptr<Tracer> m_trace;
 };
 
