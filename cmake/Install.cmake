@@ -59,8 +59,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "RQ-905 project")
 set(CPACK_PACKAGE_CONTACT "RQ-905 project <rq905@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service tool for the RQ-905 addressable I/O module")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "service tool for the RQ-905 addressable I/O module
-Configures the RQ-905 module (bus address, line speed, input and output
+# The summary above is the description's first line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Configures the RQ-905 module (bus address, line speed, input and output
 negation, PWM output) and watches its inputs and status register, through a
 COM port, the PCI-318, PCI-1318 and USB-1318 cards or the RQ-1318 LAN
 converter. The package holds the program with its Czech window (rq905), the

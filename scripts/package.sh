@@ -24,7 +24,8 @@ if ((${#needed[@]} > 0)); then
 fi
 
 build=build-pkg
-# Debian's hardening flags, as a package built by dpkg-buildpackage gets them.
+# Debian's hardening flags, all of them, as dpkg-buildpackage would give.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRQ905_TESTS=OFF -DRQ905_BUILD_UI=ON \

@@ -65,6 +65,19 @@ for _ in $(seq 600); do
     sleep 0.1
 done
 kill -TERM "$pid"
+# A program that never ends fails the test rather than holding up CI.
+running() {
+    local state
+    state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]
+}
+for _ in $(seq 1200); do
+    running "$pid" || break
+    sleep 0.1
+done
+if running "$pid"; then
+    kill -KILL "$pid"
+    fail "rq905 did not end on SIGTERM"
+fi
 status=0
 wait "$pid" || status=$?
 [[ $status -eq 0 ]] || fail "rq905 ended with status $status: $(cat "$tmp/rq905.log")"
