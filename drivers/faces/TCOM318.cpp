@@ -3,7 +3,7 @@
 
 RQ905_DRIVER_COMMON_ENTRIES(TCOM318);
 
-extern "C" uint32_t TCOM318_Init(uint32_t* handle, uint32_t port) {
+extern "C" uint32_t RQ905_CALL TCOM318_Init(uint32_t* handle, uint32_t port) {
     return drv::face::InitSerial({kLibraryName, "port", false, drv::ComPortDevice}, handle, port);
 }
 static_assert(std::is_same_v<decltype(&TCOM318_Init), T318InitParam>);

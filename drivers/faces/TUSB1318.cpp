@@ -3,7 +3,7 @@
 
 RQ905_DRIVER_COMMON_ENTRIES(TUSB1318);
 
-extern "C" uint32_t TUSB1318_Init(uint32_t* handle) {
+extern "C" uint32_t RQ905_CALL TUSB1318_Init(uint32_t* handle) {
     return drv::face::InitSerial(
         {kLibraryName, nullptr, false, [](uint32_t) { return drv::UsbConverterDevice(); }}, handle, 0);
 }

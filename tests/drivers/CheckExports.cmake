@@ -1,17 +1,30 @@
-# cmake -DLIBRARY=<file> -DPREFIX=<prefix> -P CheckExports.cmake
-# Fails unless the library's dynamic symbol table defines exactly the seven
-# entry points.
-find_program(NM nm REQUIRED)
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
-if(failed)
-    message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
-string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+# cmake -DLIBRARY=<file> -DPREFIX=<prefix> [-DOBJDUMP=<objdump>] -P CheckExports.cmake
+# Fails unless the library's dynamic symbol table (with OBJDUMP: the DLL's
+# export table) holds exactly the seven entry points, by their plain names.
 set(found)
-foreach(line ${lines})
-    string(REGEX REPLACE "^.* " "" name "${line}")
-    list(APPEND found ${name})
-endforeach()
+if(OBJDUMP)
+    execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "${OBJDUMP} failed on ${LIBRARY}")
+    endif()
+    # The "[Ordinal/Name Pointer] Table" rows: "\t[   0] TCOM318_Done".
+    string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [A-Za-z_][A-Za-z0-9_@]*\n" rows "${listing}")
+    foreach(row ${rows})
+        string(REGEX REPLACE "^.*\\] ([^\n]*)\n" "\\1" name "${row}")
+        list(APPEND found ${name})
+    endforeach()
+else()
+    find_program(NM nm REQUIRED)
+    execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "nm failed on ${LIBRARY}")
+    endif()
+    string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+    foreach(line ${lines})
+        string(REGEX REPLACE "^.* " "" name "${line}")
+        list(APPEND found ${name})
+    endforeach()
+endif()
 list(SORT found)
 set(expected ${PREFIX}_Done ${PREFIX}_Error ${PREFIX}_GetConfig ${PREFIX}_Init ${PREFIX}_Send ${PREFIX}_SetConfig
     ${PREFIX}_Version)

@@ -4,7 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "Driver318Abi.h"
 #include "RecState.h"
+
+// Windows exports what is marked; ELF builds hide all else by default.
+#ifdef _WIN32
+#define FAKE_EXPORT __declspec(dllexport)
+#else
+#define FAKE_EXPORT __attribute__((visibility("default")))
+#endif
 
 #define FAKE_STR2(x) #x
 #define FAKE_STR(x) FAKE_STR2(x)
@@ -32,38 +40,38 @@ uint32_t DoInit(uint32_t* handle) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Version)(void) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Version)(void) {
     Record("Version", {});
     return 0x0102;
 }
 
 #if FAKE_INIT_FORM == 1
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Init)(uint32_t* handle, uint32_t param) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Init)(uint32_t* handle, uint32_t param) {
     Record("Init", {param});
     return DoInit(handle);
 }
 #elif FAKE_INIT_FORM == 2
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Init)(uint32_t* handle) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Init)(uint32_t* handle) {
     Record("Init", {});
     return DoInit(handle);
 }
 #else
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Init)(uint32_t* handle, const uintptr_t* params) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Init)(uint32_t* handle, const uintptr_t* params) {
     TRecCall& call = Record("Init", {params[0], params[1], params[2], params[3], params[15]});
     if (params[0] != 0) call.ipText = reinterpret_cast<const char*>(params[0]);
     return DoInit(handle);
 }
 #endif
 
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(SetConfig)(uint32_t handle, uint32_t speed,
-                                                                      uint32_t value, uint32_t mode) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(SetConfig)(uint32_t handle, uint32_t speed, uint32_t value,
+                                                      uint32_t mode) {
     Record("SetConfig", {handle, speed, value, mode});
     return Rec().setConfigResult;
 }
 
 #ifndef FAKE_OMIT_GETCONFIG
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(GetConfig)(uint32_t handle, uint32_t* speed,
-                                                                      uint32_t* value, uint32_t* mode) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(GetConfig)(uint32_t handle, uint32_t* speed, uint32_t* value,
+                                                      uint32_t* mode) {
     Record("GetConfig", {handle});
     *speed = 9600;
     *value = 13;
@@ -72,9 +80,8 @@ __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(GetConfig)(uint32_t h
 }
 #endif
 
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Send)(uint32_t handle, const uint32_t* request,
-                                                                 uint32_t* reply, uint32_t* out,
-                                                                 uint32_t* status) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Send)(uint32_t handle, const uint32_t* request, uint32_t* reply,
+                                                 uint32_t* out, uint32_t* status) {
     TRecCall& call = Record("Send", {handle});
     for (int i = 0; i < 8; ++i) call.request[static_cast<std::size_t>(i)] = request[i];
     const std::array<uint32_t, 8> sent = call.request;
@@ -92,14 +99,14 @@ __attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Send)(uint32_t handle
     return answer.result;
 }
 
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Done)(uint32_t* handle) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Done)(uint32_t* handle) {
     Record("Done", {*handle});
     if (Rec().duringDone) Rec().duringDone();
     *handle = Rec().doneHandleAfter;
     return Rec().doneResult;
 }
 
-__attribute__((visibility("default"))) uint32_t FAKE_ENTRY(Error)(uint32_t code, uint32_t* text) {
+FAKE_EXPORT uint32_t RQ905_CALL FAKE_ENTRY(Error)(uint32_t code, uint32_t* text) {
     Record("Error", {code});
     const auto it = Rec().errorTexts.find(code);
     const std::string message = it != Rec().errorTexts.end() ? it->second : "E" + std::to_string(code);

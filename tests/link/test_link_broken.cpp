@@ -1,18 +1,29 @@
 // Binding failures: a library that lacks an entry point, and kinds whose
 // library is not there at all.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 #include "RecState.h"
+#include "link/DynLoad.h"
 #include "link/Txxx318.h"
 
 namespace {
 
-bool Resident(const char* file) {
-    void* lib = dlopen(file, RTLD_NOW | RTLD_NOLOAD);
+bool Resident(const std::string& base) {
+    const std::string file = LibraryFileName(base);
+#ifdef _WIN32
+    return GetModuleHandleA(file.c_str()) != nullptr;
+#else
+    void* lib = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (lib == nullptr) return false;
     dlclose(lib);
     return true;
+#endif
 }
 
 TEST(BrokenLibrary, MissingEntryIsRefusedAndReleased) {
@@ -21,7 +32,7 @@ TEST(BrokenLibrary, MissingEntryIsRefusedAndReleased) {
         uint32_t handle = 0;
         EXPECT_EQ(OpenInterface(kind, handle, {}), 110u + kind);
         EXPECT_EQ(handle, 0u);
-        EXPECT_FALSE(Resident(kind == 0 ? "libTCOM318.so" : "libTRQ1318.so"));
+        EXPECT_FALSE(Resident(kind == 0 ? "TCOM318" : "TRQ1318"));
         TCellBlock req{}, rep{};
         uint32_t out = 0, status = 0;
         EXPECT_EQ(InterfaceSend(kind, 1, req, rep, out, status), kResultNotBound);

@@ -1,0 +1,157 @@
+// The serial transport on the Win32 communications API. The port is opened
+// without sharing, which Windows enforces for every other program. Reads
+// use the time-out form that returns as soon as any byte is there, so a
+// reply is taken piece by piece exactly as from a POSIX tty.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <utility>
+
+#include "Transport.h"
+
+namespace drv {
+
+namespace {
+
+// Whole milliseconds until the deadline, at least 1: a zero total
+// time-out would mean "wait for ever" to the communications driver.
+DWORD MillisecondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 1) return 1;
+    return left >= MAXDWORD - 1 ? MAXDWORD - 1 : static_cast<DWORD>(left);
+}
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return wide;
+}
+
+class SerialTransport final : public Transport {
+  public:
+    explicit SerialTransport(HANDLE port) : m_port(port) {}
+    ~SerialTransport() override { CloseHandle(m_port); }
+    SerialTransport(const SerialTransport&) = delete;
+    SerialTransport& operator=(const SerialTransport&) = delete;
+
+    Result SetSpeed(std::uint32_t baud) override {
+        constexpr std::uint32_t kSpeeds[] = {600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+        if (std::find(std::begin(kSpeeds), std::end(kSpeeds), baud) == std::end(kSpeeds)) {
+            return Result::BadSpeed;
+        }
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (!GetCommState(m_port, &dcb)) {
+            return Result::PortSetupFailed;
+        }
+        dcb.BaudRate = baud;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.fBinary = TRUE;
+        dcb.fParity = FALSE;
+        dcb.fOutxCtsFlow = FALSE;
+        dcb.fOutxDsrFlow = FALSE;
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        dcb.fDsrSensitivity = FALSE;
+        dcb.fOutX = FALSE;
+        dcb.fInX = FALSE;
+        dcb.fNull = FALSE;
+        dcb.fAbortOnError = FALSE;
+        return SetCommState(m_port, &dcb) ? Result::Ok : Result::PortSetupFailed;
+    }
+
+    // As on POSIX, bytes still inside a converter are not reached; the tag
+    // check in the transaction keeps them from being taken for the answer.
+    Result Discard() override {
+        PurgeComm(m_port, PURGE_RXCLEAR);
+        return Result::Ok;
+    }
+
+    Result Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) override {
+        COMMTIMEOUTS timeouts{};
+        timeouts.WriteTotalTimeoutConstant = MillisecondsLeft(deadline);
+        if (!SetCommTimeouts(m_port, &timeouts)) {
+            return Result::WriteFailed;
+        }
+        while (!bytes.empty()) {
+            DWORD written = 0;
+            if (!WriteFile(m_port, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                written == 0) {
+                return Result::WriteFailed;
+            }
+            bytes = bytes.subspan(written);
+        }
+        return Result::Ok;
+    }
+
+    // MAXDWORD interval and multiplier with a finite constant: ReadFile
+    // returns at once with whatever is buffered, waits for the first byte
+    // otherwise, and gives up at the deadline.
+    Result Read(std::vector<std::uint8_t>& chunk, Clock::time_point deadline) override {
+        chunk.clear();
+        if (Clock::now() >= deadline) {
+            return Result::Ok;
+        }
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = MillisecondsLeft(deadline);
+        if (!SetCommTimeouts(m_port, &timeouts)) {
+            return Result::ReadFailed;
+        }
+        std::array<std::uint8_t, 256> buffer{};
+        DWORD got = 0;
+        if (!ReadFile(m_port, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            return Result::ReadFailed;
+        }
+        chunk.assign(buffer.begin(), buffer.begin() + got);
+        return Result::Ok;
+    }
+
+    bool Datagrams() const override { return false; }
+
+  private:
+    HANDLE m_port;
+};
+
+}  // namespace
+
+Opened OpenSerial(const std::string& path) {
+    // No sharing: a second opener of the port, in any program, is refused.
+    const HANDLE port = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+            case ERROR_BAD_UNIT:
+                return {Result::NoDevice, nullptr};
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+                return {Result::DeviceBusy, nullptr};
+            default:
+                return {Result::OpenFailed, nullptr};
+        }
+    }
+    // Only a communications device has a comm state; a plain file does not.
+    DCB probe{};
+    probe.DCBlength = sizeof probe;
+    if (GetFileType(port) != FILE_TYPE_CHAR || !GetCommState(port, &probe)) {
+        CloseHandle(port);
+        return {Result::OpenFailed, nullptr};
+    }
+    auto transport = std::make_unique<SerialTransport>(port);
+    const Result r = transport->SetSpeed(9600);
+    if (r != Result::Ok) {
+        return {r, nullptr};
+    }
+    return {Result::Ok, std::move(transport)};
+}
+
+}  // namespace drv
