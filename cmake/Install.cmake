@@ -51,7 +51,7 @@ add_custom_target(rq905_install_data ALL DEPENDS ${rq905_gz_files})
 
 set(rq905_docdir ${CMAKE_INSTALL_DATADIR}/doc/rq905)
 install(FILES ${changelog_gz} data/copyright README.md DESTINATION ${rq905_docdir})
-install(FILES docs/drivers.md docs/protocol.md docs/rq905ctl.md docs/simulator.md DESTINATION ${rq905_docdir}/docs)
+install(DIRECTORY docs/ DESTINATION ${rq905_docdir}/docs FILES_MATCHING PATTERN "*.md")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME rq905)
