@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # rq905ctl.exe under wine against the Linux simulator: identify, a
-# configuration write read back, and the inputs. "udp" goes through
-# TRQ1318.DLL to 127.0.0.1; "com" through TCOM318.DLL to a COM port that
-# wine maps to the simulator's pseudo-terminal.
+# configuration write read back, and the inputs. "udp" runs a copy of the
+# tool with TRQ1318.DLL beside it and the connection in its own
+# W_rq905.ini; "com" goes through TCOM318.DLL to a COM port that wine maps
+# to the simulator's pseudo-terminal.
 #   wine_e2e.sh SIMULATOR RQ905CTL_EXE udp|com
 set -euo pipefail
 sim=$1 ctl=$2 transport=$3
@@ -29,7 +30,14 @@ pty=$(sed -n 's/^pty //p' "$work/sim.out")
 [[ -n $port && -n $pty ]] || { cat "$work/sim.out"; exit 1; }
 
 case $transport in
-    udp) connection=(--kind lan --ip 127.0.0.1 --udp-port "$port" --address 1) ;;
+    udp)
+        mkdir "$work/app"
+        cp "$ctl" "$(dirname "$ctl")/TRQ1318.DLL" "$work/app/"
+        ctl=$work/app/$(basename "$ctl")
+        printf '[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=1\r\nRychlost=9600\r\n[RQ-1318]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=0\r\n' \
+            "$port" | iconv -f UTF-8 -t CP1250 >"$work/app/W_rq905.ini"
+        connection=()
+        ;;
     com)
         mkdir -p "$WINEPREFIX/dosdevices"
         ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$com"
