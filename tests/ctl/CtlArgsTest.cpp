@@ -59,6 +59,12 @@ TEST_P(OptionValues, AreReadByTheProgramsRule) {
     EXPECT_EQ(GetParam().get(r.options), GetParam().expected);
 }
 
+int64_t SpeedDigits(const TCtlOptions& o) {
+    int64_t digits = 0;
+    for (const uint8_t index : o.scanSpeeds) digits = digits * 10 + index;
+    return digits;
+}
+
 const ValueCase kValueCases[] = {
     {"KindName", {"identify", "--kind", "LAN"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 4},
     {"KindNumber", {"identify", "--kind", "1"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 1},
@@ -125,6 +131,10 @@ const ValueCase kValueCases[] = {
     {"WatchCount", {"status", "--watch", "--count", "3"}, [](const TCtlOptions& o) { return *o.count; }, 3},
     {"ScanFrom", {"scan", "--from", "7", "--to", "9"}, [](const TCtlOptions& o) { return o.scanFrom; }, 7},
     {"ScanToDefault", {"scan"}, [](const TCtlOptions& o) { return o.scanTo; }, 255},
+    // Speed indices as decimal digits in the order tried.
+    {"SpeedsFastestFirstOnce", {"scan", "--speeds", "1200,115200,1200"}, SpeedDigits, 81},
+    {"SpeedsAll", {"scan", "--speeds", "ALL"}, SpeedDigits, 876543210},
+    {"ScanWait", {"scan", "--scan-wait-ms", "100"}, [](const TCtlOptions& o) { return *o.scanWaitMs; }, 100},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ctl, OptionValues, testing::ValuesIn(kValueCases),
@@ -185,6 +195,11 @@ const UsageCase kUsageCases[] = {
     {"CountZero", {"din", "--watch", "--count", "0"}, "--count"},
     {"ClearAndWatch", {"status", "--clear", "--watch"}, "--clear"},
     {"ScanBackwards", {"scan", "--from", "9", "--to", "8"}, "--from"},
+    {"SpeedsNotOfTheNine", {"scan", "--speeds", "9600,14400"}, "--speeds: 9600,14400"},
+    {"SpeedsEmptyItem", {"scan", "--speeds", "9600,"}, "--speeds"},
+    {"ScanWaitTooLong", {"scan", "--scan-wait-ms", "101"}, "--scan-wait-ms"},
+    {"FirstOnIdentify", {"identify", "--first"}, "nepatří k příkazu identify"},
+    {"TraceEmpty", {"identify", "--trace="}, "--trace"},
     {"ApplyWithoutAddress", {"config", "apply", "f.ini"}, "chybí --address"},
     {"ApplyBadList", {"config", "apply", "f.ini", "--address", "1,,2"}, "--address: 1,,2"},
     {"IncludeAddressOnMany",

@@ -299,6 +299,37 @@ TEST_P(CtlCommand, ScanFindsExactlyTheSimulatedModules) {
     EXPECT_EQ(Text(none.out), "Nalezeno modulů: 0\n");
 }
 
+TEST_P(CtlCommand, ScanBySpeedFindsAModuleAtItsSpeedOnlyOnASerialLine) {
+    Sim sim({"--quiet", "--modules", "2", "--address", "2", "--speed", "1200"});
+    const TRun all = Ctl(sim, -1, {"scan", "--speeds", "all", "--from", "0", "--to", "3"});
+    if (GetParam().udp) {
+        // The converter answers at any speed: there is nothing to try.
+        EXPECT_EQ(all.exit, 2);
+        EXPECT_NE(all.err.find("--speeds"), std::string::npos) << all.err;
+        EXPECT_TRUE(all.out.empty()) << all.out;
+        return;
+    }
+    EXPECT_EQ(all.exit, 0) << all.err;
+    EXPECT_EQ(Text(all.out),
+              "Adresa 2, 1200 Bd: RQ-905   v.1.02\nAdresa 3, 1200 Bd: RQ-905   v.1.02\nNalezeno modulů: 2\n");
+    const TRun first = Ctl(sim, -1, {"scan", "--speeds", "9600,1200", "--first", "--json"});
+    EXPECT_EQ(first.exit, 0) << first.err;
+    EXPECT_NE(first.out.find(R"("modules":[{"address":2,"speed":1200,)"), std::string::npos) << first.out;
+    EXPECT_EQ(first.out.find(R"("address":3)"), std::string::npos) << first.out;
+}
+
+TEST_P(CtlCommand, TraceRecordsTakenAndIgnoredFrames) {
+    Sim sim({"--quiet", "--noise", "1", "--seed", "5"});
+    const std::string trace = sim.Dir().Path("trace");
+    const TRun run = Ctl(sim, 1, {"--trace", trace, "identify"});
+    EXPECT_EQ(run.exit, 0) << run.err;
+    const std::string lines = ReadFile(trace);
+    EXPECT_NE(lines.find(std::string(" ") + GetParam().prefix + " "), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" Init "), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" ignored noise | "), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" taken | result 0"), std::string::npos) << lines;
+}
+
 TEST_P(CtlCommand, AMissingModuleIsALinkFailureWithTheDriversText) {
     Sim sim({"--quiet"});
     const std::string noAnswer = DriverText(GetParam().prefix, 11);

@@ -181,6 +181,18 @@ const std::array kOptions{
                     o.scanTo = *a;
                     return true;
                 }},
+    TOptionSpec{"--speeds", true, Bit(TCommand::Scan), "all nebo rychlosti v Bd, např. 9600,1200",
+                [](TCtlOptions& o, std::string_view v) { return ParseSpeedList(v, o.scanSpeeds); }},
+    TOptionSpec{"--first", false, Bit(TCommand::Scan), "",
+                [](TCtlOptions& o, std::string_view) { return o.scanFirst = true; }},
+    TOptionSpec{
+        "--scan-wait-ms", true, Bit(TCommand::Scan), "1-100 ms",
+        [](TCtlOptions& o, std::string_view v) { return Number(v, 1, kMaxScanWaitMs, o.scanWaitMs); }},
+    TOptionSpec{"--trace", true, kConnected, "soubor nebo -",
+                [](TCtlOptions& o, std::string_view v) {
+                    o.trace = std::string(v);
+                    return !v.empty();
+                }},
     TOptionSpec{"--include-address", false, Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff), "",
                 [](TCtlOptions& o, std::string_view) { return o.includeAddress = true; }},
     TOptionSpec{"--keep-going", false, Bit(TCommand::ConfigApply), "",
@@ -250,6 +262,28 @@ bool ParseLineSpeed(std::string_view text, std::optional<uint8_t>& index) {
         }
     }
     return false;
+}
+
+bool ParseSpeedList(std::string_view text, std::vector<uint8_t>& indices) {
+    std::array<bool, kSpeedCount> chosen{};
+    if (LowerEquals(text, "all")) {
+        chosen.fill(true);
+    } else {
+        while (true) {
+            const std::size_t comma = text.find(',');
+            std::optional<uint8_t> index;
+            if (!ParseLineSpeed(text.substr(0, comma), index)) return false;
+            chosen[*index] = true;
+            if (comma == std::string_view::npos) break;
+            text.remove_prefix(comma + 1);
+        }
+    }
+    // A fast speed costs least per address, so it goes first.
+    indices.clear();
+    for (uint8_t i = kSpeedCount; i-- > 0;) {
+        if (chosen[i]) indices.push_back(i);
+    }
+    return true;
 }
 
 bool ParseOnOff(std::string_view text, std::optional<bool>& target) {

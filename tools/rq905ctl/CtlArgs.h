@@ -68,9 +68,13 @@ struct TCtlOptions {
     bool clear = false;
     uint8_t scanFrom = 0;
     uint8_t scanTo = 255;
-    std::string file;                // of config save, apply and diff; as given, for the file system
-    std::vector<uint8_t> addresses;  // of config apply, in the order given
-    bool includeAddress = false;     // the file's bus address and line speed too
+    std::vector<uint8_t> scanSpeeds;     // speed indices, fastest first; empty: the connection's speed
+    bool scanFirst = false;              // stop at the first module found
+    std::optional<uint32_t> scanWaitMs;  // the least turnaround allowance per address
+    std::optional<std::string> trace;    // RQ905_TRACE for this command; as given, for the file system
+    std::string file;                    // of config save, apply and diff; as given, for the file system
+    std::vector<uint8_t> addresses;      // of config apply, in the order given
+    bool includeAddress = false;         // the file's bus address and line speed too
     bool keepGoing = false;
 };
 
@@ -100,6 +104,13 @@ const char* CommandName(TCommand command);
 // The seven PWM periods by code, in ms (1,024 s ... 65,535 s).
 inline constexpr uint32_t kPwmPeriodMs[] = {1024, 2048, 4096, 8192, 16384, 32768, 65535};
 inline constexpr uint8_t kPwmPeriodCount = 7;
+
+// A list of line speeds in Bd ("9600,1200") or "all", as speed indices,
+// fastest first, each once.
+bool ParseSpeedList(std::string_view text, std::vector<uint8_t>& indices);
+
+// The longest turnaround allowance the drivers take in scan mode.
+inline constexpr uint32_t kMaxScanWaitMs = 100;
 
 // The LAN converter's driver refuses a longer wait for a reply.
 inline constexpr uint32_t kMaxUdpTimeoutMs = 60000;

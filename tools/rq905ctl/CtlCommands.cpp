@@ -188,6 +188,7 @@ TSequenceHooks TCommandRun::Hooks() {
 
 int TCommandRun::Run(const std::string& settingsPath) {
     PrepareData(m_data, settingsPath, m_o.connection);
+    if (m_o.trace) SetTraceFile(*m_o.trace);
     if (m_o.command == TCommand::Scan) return Scan();
     if (m_o.command == TCommand::ConfigApply) return ConfigApply();
 
@@ -627,47 +628,81 @@ int TCommandRun::Status() {
 }
 
 int TCommandRun::Scan() {
+    // Over UDP the converter answers at any line speed, so there is
+    // nothing to try.
+    if (!m_o.scanSpeeds.empty() && m_data.Kind == kKindLan) {
+        WriteLine(m_io.err,
+                  "rq905ctl: scan --speeds: převodník RQ-1318 (lan) přenáší dotaz při každé "
+                  "rychlosti linky, zkoušet rychlosti lze jen u sériových rozhraní");
+        WriteLine(m_io.err, "Nápověda: rq905ctl scan --help");
+        return kExitUsage;
+    }
     // Without an explicit time-out the LAN converter derives its wait from
     // the line speed; the file's value is for one module, not for many.
     if (!m_o.connection.udpTimeout) m_data.UdpTimeout = 0;
-    const TLinkOutcome opened = OpenLink(m_data, kTightMode);
+    std::vector<uint8_t> speeds = m_o.scanSpeeds;
+    if (speeds.empty()) speeds.push_back(IndexFromSpeed(m_data.Speed));
+    const uint32_t atLeastMs = m_o.scanWaitMs.value_or(0);
+    m_data.Speed = SpeedFromIndex(speeds.front());
+    const TLinkOutcome opened = OpenLink(m_data, kScanMode, ScanAllowance(speeds.front(), atLeastMs));
     if (opened.interrupted) return Interrupted();
     if (opened.code != 0) return Fail(opened.code, opened.text);
 
+    const bool bySpeed = !m_o.scanSpeeds.empty();
     std::vector<std::string> found;
     std::vector<std::string> errors;
+    bool done = false;
     // Ctrl-C ends a scan early with the modules found so far.
-    for (unsigned a = m_o.scanFrom; a <= m_o.scanTo; ++a) {
-        const auto address = static_cast<uint8_t>(a);
-        TIdent ident;
-        uint8_t firstStatus = 0;
-        const TLinkOutcome outcome = ::Identify(m_data, address, ident, &firstStatus);
-        if (outcome.interrupted) break;
-        if (outcome.code == 0) {
-            found.push_back(TJsonObject()
-                                .Number("address", address)
-                                .Text("name", ident.name)
-                                .Text("version", ident.version)
-                                .Text("ident", ident.Text())
-                                .Str());
-            if (!m_o.json)
-                WriteLine(m_io.out, "Adresa " + IntToStr(address) + ": " + PrintableText(ident.Text()));
-        } else if (outcome.code != 11 || firstStatus == 0) {
-            // Silence at an address is the normal case; anything else is
-            // worth telling (a damaged reply, a module that stopped).
-            errors.push_back(TJsonObject()
-                                 .Number("address", address)
-                                 .Number("code", outcome.code)
-                                 .Text("text", outcome.text)
-                                 .Str());
-            if (!m_o.json) WriteLine(m_io.err, "rq905ctl: adresa " + IntToStr(address) + ": " + outcome.text);
+    for (std::size_t s = 0; s < speeds.size() && !done; ++s) {
+        if (s > 0) {
+            const TLinkOutcome line =
+                ConfigureLine(m_data, speeds[s], kScanMode, ScanAllowance(speeds[s], atLeastMs));
+            if (line.code != 0) {
+                CloseLink(m_data);
+                return Fail(line.code, line.text);
+            }
+        }
+        const std::string at = bySpeed ? ", " + IntToStr(m_data.Speed) + " Bd" : "";
+        for (unsigned a = m_o.scanFrom; a <= m_o.scanTo && !done; ++a) {
+            const auto address = static_cast<uint8_t>(a);
+            TIdent ident;
+            uint8_t firstStatus = 0;
+            const TLinkOutcome outcome = ::Identify(m_data, address, ident, &firstStatus);
+            done = outcome.interrupted;
+            if (outcome.code == 0 && !done) {
+                found.push_back(TJsonObject()
+                                    .Number("address", address)
+                                    .Number("speed", m_data.Speed)
+                                    .Text("name", ident.name)
+                                    .Text("version", ident.version)
+                                    .Text("ident", ident.Text())
+                                    .Str());
+                if (!m_o.json)
+                    WriteLine(m_io.out,
+                              "Adresa " + IntToStr(address) + at + ": " + PrintableText(ident.Text()));
+                done = m_o.scanFirst;
+            } else if (outcome.code != 0 && (outcome.code != 11 || firstStatus == 0)) {
+                // Silence at an address is the normal case; anything else is
+                // worth telling (a damaged reply, a module that stopped).
+                errors.push_back(TJsonObject()
+                                     .Number("address", address)
+                                     .Number("speed", m_data.Speed)
+                                     .Number("code", outcome.code)
+                                     .Text("text", outcome.text)
+                                     .Str());
+                if (!m_o.json)
+                    WriteLine(m_io.err, "rq905ctl: adresa " + IntToStr(address) + at + ": " + outcome.text);
+            }
         }
     }
     CloseLink(m_data);
     if (m_o.json) {
+        std::vector<std::string> bauds;
+        for (const uint8_t index : speeds) bauds.push_back(IntToStr(SpeedFromIndex(index)));
         WriteLine(m_io.out, TJsonObject()
                                 .Number("from", m_o.scanFrom)
                                 .Number("to", m_o.scanTo)
+                                .Raw("speeds", JsonArrayOf(bauds.data(), bauds.size()))
                                 .Raw("modules", JsonArrayOf(found.data(), found.size()))
                                 .Raw("errors", JsonArrayOf(errors.data(), errors.size()))
                                 .Str());

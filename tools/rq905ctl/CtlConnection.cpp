@@ -1,5 +1,8 @@
 #include "CtlConnection.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "CtlInterrupt.h"
 
 void PrepareData(TData& data, const std::string& settingsPath, const TConnectionOverrides& o) {
@@ -37,7 +40,29 @@ TReply Transact(const TData& data, uint8_t address, uint8_t command, uint8_t ind
     return r;
 }
 
-TLinkOutcome OpenLink(TData& data, uint32_t mode) {
+uint32_t ScanAllowance(uint8_t speedIndex, uint32_t atLeastMs) {
+    const uint32_t table = kScanAllowance[std::min<uint8_t>(speedIndex, kSpeedCount - 1)];
+    return std::max(table, atLeastMs * 10);
+}
+
+void SetTraceFile(const std::string& path) {
+    // The drivers read the variable at Init, in this process.
+#ifdef _WIN32
+    _putenv_s("RQ905_TRACE", path.c_str());
+#else
+    ::setenv("RQ905_TRACE", path.c_str(), 1);
+#endif
+}
+
+TLinkOutcome ConfigureLine(TData& data, uint8_t speedIndex, uint32_t mode, uint32_t value) {
+    const uint32_t result = InterfaceSetConfig(data.Kind, data.Handle, SpeedFromIndex(speedIndex),
+                                               value != 0 ? value : SpeedConfigValue(speedIndex), mode);
+    if (result != 0) return {result, kInitFailedText + ResultMessage(data.Kind, result)};
+    data.Speed = SpeedFromIndex(speedIndex);
+    return {};
+}
+
+TLinkOutcome OpenLink(TData& data, uint32_t mode, uint32_t value) {
     if (InterruptRequested()) return Interrupted();
     data.InitParams.fill(0);
     switch (data.Kind) {
@@ -71,17 +96,10 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode) {
     }
     data.Connected = 1;
     data.Handle = handle;
-    const uint8_t speedIndex = IndexFromSpeed(data.Speed);
-    result =
-        InterfaceSetConfig(data.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), mode);
-    if (result != 0) {
-        // The text comes from the library, so it is taken before release.
-        TLinkOutcome failed{result, kInitFailedText + ResultMessage(data.Kind, result)};
-        CloseLink(data);
-        return failed;
-    }
-    data.Speed = SpeedFromIndex(speedIndex);
-    return {};
+    // The text comes from the library, so it is taken before release.
+    const TLinkOutcome configured = ConfigureLine(data, IndexFromSpeed(data.Speed), mode, value);
+    if (configured.code != 0) CloseLink(data);
+    return configured;
 }
 
 TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus) {

@@ -3,11 +3,13 @@
 // (library, line, identification), without a window.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "CtlArgs.h"
 #include "core/Dekl.h"
+#include "link/Txxx318.h"
 
 // A settings file named on the command line must be a readable regular
 // file; otherwise reason (Windows-1250) says why not.
@@ -33,15 +35,33 @@ struct TReply {
 TReply Transact(const TData& data, uint8_t address, uint8_t command, uint8_t index, uint8_t d1 = 0,
                 uint8_t d2 = 0);
 
-// How long the driver waits for a reply: the tool's standard mode, or the
-// tight one for scanning many addresses.
+// How long the driver waits for a reply: the tool's standard mode, the
+// tight one, or the scan mode, which waits for a reply's first byte only.
 inline constexpr uint32_t kStandardMode = 2;
 inline constexpr uint32_t kTightMode = 1;
+inline constexpr uint32_t kScanMode = 4;
+
+// The scan mode's turnaround allowance by speed index, in tenths of a ms:
+// the module's 2 ms and a quarter of what a silent address takes on the
+// line, so a scan stays near the line's floor and slow lines get room.
+inline constexpr std::array<uint32_t, kSpeedCount> kScanAllowance{608, 317, 171, 98, 61, 43, 34, 31, 28};
+
+// The allowance at a speed, raised to atLeastMs (0: the table's) for a
+// converter that holds received bytes back.
+uint32_t ScanAllowance(uint8_t speedIndex, uint32_t atLeastMs);
+
+// Points the drivers' frame trace at path ("-": standard error) for the
+// connections opened from now on.
+void SetTraceFile(const std::string& path);
 
 // Fills InitParams by kind, binds the library and configures the line; on
-// success data is connected (Connected, Handle). On a failure nothing is
-// left open. After a signal it opens nothing.
-TLinkOutcome OpenLink(TData& data, uint32_t mode);
+// success data is connected (Connected, Handle). value 0 is the tool's own
+// value for the speed. On a failure nothing is left open. After a signal
+// it opens nothing.
+TLinkOutcome OpenLink(TData& data, uint32_t mode, uint32_t value = 0);
+
+// Sets an open link to another speed without a new Init.
+TLinkOutcome ConfigureLine(TData& data, uint8_t speedIndex, uint32_t mode, uint32_t value);
 
 struct TIdent {
     std::string name;     // 8 characters

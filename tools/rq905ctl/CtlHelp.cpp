@@ -21,6 +21,8 @@ constexpr const char* kConnectionHelp =
     "                      19200, 38400, 57600 nebo 115200\n"
     "  --settings SOUBOR   připojení z jiného souboru místo W_rq905.ini (soubor\n"
     "                      musí existovat a být čitelný)\n"
+    "  --trace SOUBOR|-    záznam rámců ovladače do souboru (- = stderr) pro\n"
+    "                      tento příkaz (proměnná RQ905_TRACE)\n"
     "\n"
     "Společné volby:\n"
     "  --json              výstup pro stroje (JSON, UTF-8)\n"
@@ -50,7 +52,8 @@ constexpr const char* kGeneralHelp =
     "  pwm HODNOTA              nastaví hodnotu výstupu PWM (0-65535)\n"
     "  din [--watch]            přečte digitální vstupy\n"
     "  status [--watch|--clear] přečte nebo vynuluje status registr\n"
-    "  scan [--from A] [--to B] vyhledá moduly v rozsahu adres\n"
+    "  scan [--from A] [--to B] [--speeds SEZNAM|all]\n"
+    "                           vyhledá moduly v rozsahu adres (a rychlostí)\n"
     "\n";
 
 constexpr const char* kIdentifyHelp =
@@ -130,11 +133,21 @@ constexpr const char* kStatusHelp =
     "\n";
 
 constexpr const char* kScanHelp =
-    "Použití: rq905ctl scan [--from A] [--to B] [volby]\n"
+    "Použití: rq905ctl scan [--from A] [--to B] [--speeds SEZNAM|all] [--first]\n"
+    "                       [--scan-wait-ms MS] [volby]\n"
     "Zkusí identifikaci na každé adrese od A do B (výchozí 0 až 255) s krátkým\n"
-    "čekáním a vypíše moduly, které odpověděly. Převodník RQ-1318 čeká podle\n"
-    "rychlosti, není-li zadáno --udp-timeout. Návratový kód 1, když žádný\n"
-    "modul neodpověděl.\n"
+    "čekáním (jen na první bajt odpovědi) a vypíše moduly, které odpověděly.\n"
+    "Převodník RQ-1318 čeká podle rychlosti, není-li zadáno --udp-timeout.\n"
+    "Návratový kód 1, když žádný modul neodpověděl.\n"
+    "\n"
+    "  --speeds SEZNAM|all  u sériových rozhraní projde rozsah postupně při\n"
+    "                       každé rychlosti seznamu (např. 9600,1200; all =\n"
+    "                       všech devět), od nejrychlejší, a u každého modulu\n"
+    "                       vypíše adresu i rychlost; u lan se odmítne\n"
+    "  --first              skončí u prvního nalezeného modulu\n"
+    "  --scan-wait-ms MS    čekání na začátek odpovědi aspoň MS ms (1-100), pro\n"
+    "                       převodníky USB, které bajty zdržují (latency timer,\n"
+    "                       obvykle 16 ms: --scan-wait-ms 20)\n"
     "\n";
 
 }  // namespace
