@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cwctype>
 #include <iterator>
 #include <utility>
 
@@ -33,8 +34,11 @@ std::wstring Widen(const std::string& text) {
 
 class SerialTransport final : public Transport {
   public:
-    explicit SerialTransport(HANDLE port) : m_port(port) {}
-    ~SerialTransport() override { CloseHandle(m_port); }
+    SerialTransport(HANDLE port, HANDLE claim) : m_port(port), m_claim(claim) {}
+    ~SerialTransport() override {
+        CloseHandle(m_port);
+        if (m_claim != nullptr) CloseHandle(m_claim);
+    }
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
 
@@ -118,7 +122,26 @@ class SerialTransport final : public Transport {
 
   private:
     HANDLE m_port;
+    HANDLE m_claim;
 };
+
+// A named mutex per port, held while the port is open. Windows' own serial
+// driver refuses a second opener anyway; a port that another layer serves
+// (a virtual port, wine's mapping of a Unix device) may not, and the claim
+// still keeps out every other program that takes it. Null when the name
+// cannot be made; busy when another holder has it.
+std::pair<bool, HANDLE> ClaimPort(const std::string& path) {
+    std::wstring name = L"Global\\rq905-serial-";
+    for (const wchar_t c : Widen(path)) {
+        name += c == L'\\' ? L'_' : static_cast<wchar_t>(std::towupper(c));
+    }
+    const HANDLE claim = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        return {true, nullptr};
+    }
+    return {false, claim};
+}
 
 }  // namespace
 
@@ -146,7 +169,12 @@ Opened OpenSerial(const std::string& path) {
         CloseHandle(port);
         return {Result::OpenFailed, nullptr};
     }
-    auto transport = std::make_unique<SerialTransport>(port);
+    const auto [busy, claim] = ClaimPort(path);
+    if (busy) {
+        CloseHandle(port);
+        return {Result::DeviceBusy, nullptr};
+    }
+    auto transport = std::make_unique<SerialTransport>(port, claim);
     const Result r = transport->SetSpeed(9600);
     if (r != Result::Ok) {
         return {r, nullptr};

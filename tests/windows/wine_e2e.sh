@@ -56,4 +56,16 @@ expect '"name":"RQ-905  ","version":"1.02"' identify --json
 expect '"written":[32,33,34]' config write --din-negation 0x81 --json
 expect '"din_negation":129' config read --json
 expect '{"inputs":132,' din --json
+if [[ $transport == com ]]; then
+    # While one program watches the port, a second is refused (code 4).
+    timeout 60 wine "$ctl" din --watch "${connection[@]}" >"$work/watch" 2>&1 &
+    watch=$!
+    for _ in $(seq 100); do
+        [[ -s $work/watch ]] && break
+        sleep 0.1
+    done
+    out=$(wine "$ctl" identify --json "${connection[@]}" | tr -d '\r' || true)
+    kill "$watch" && wait "$watch" || true
+    [[ $out == *'"code":4,'* ]] || { echo "second program on the port: '$out'"; exit 1; }
+fi
 echo "$transport: identify, config write and read-back, din passed"
