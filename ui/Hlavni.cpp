@@ -1,6 +1,7 @@
 #include "ui/Hlavni.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,6 +35,7 @@ QAction* AddItem(QWidget* menu, QObject* owner, const char* name, const char* ca
 TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(std::move(settingsPath)) {
     setObjectName("Form1");
     setWindowTitle(ToQt(" RQ-905 (v.1.02) -  nastavení modulu"));
+    setWindowIcon(QIcon(":/rq905.svg"));
     resize(600, 400);
 
     QMenuBar* bar = menuBar();
