@@ -1,10 +1,14 @@
 // Device discovery through Linux sysfs and udev's /dev/serial links; other
 // systems need a file of their own.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "DeviceLookup.h"
@@ -15,12 +19,76 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<std::string> Override(const std::string& variable) {
-    const char* value = std::getenv(variable.c_str());
+std::optional<std::string> Variable(const char* name) {
+    const char* value = std::getenv(name);
     if (value == nullptr || *value == '\0') {
         return std::nullopt;
     }
     return std::string(value);
+}
+
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+// The user writes the file with a Linux editor, so in UTF-8; the
+// Windows-1250 spelling costs nothing and spares a copied Windows file.
+constexpr std::string_view kDevicesSectionUtf8 = "Za\xC5\x99\xC3\xADzen\xC3\xAD";
+constexpr std::string_view kDevicesSectionCp1250 = "Za\xF8\xEDzen\xED";
+constexpr std::string_view kVariablePrefix = "RQ905_";
+
+// The key's value in the devices section; the first one of a name counts,
+// an empty one as none.
+std::optional<std::string> DevicesFileEntry(const std::string& file, std::string_view key) {
+    std::ifstream in(file, std::ios::binary);
+    bool inSection = false;
+    for (std::string line; std::getline(in, line);) {
+        std::string_view text = Trim(line);
+        if (text.starts_with("\xEF\xBB\xBF")) {
+            text = Trim(text.substr(3));
+        }
+        if (text.empty() || text.front() == ';' || text.front() == '#') {
+            continue;
+        }
+        if (text.front() == '[') {
+            const std::string_view name = Trim(text.substr(1, text.find(']') - 1));
+            inSection = EqualNoCase(name, kDevicesSectionUtf8) || EqualNoCase(name, kDevicesSectionCp1250);
+            continue;
+        }
+        const auto eq = text.find('=');
+        if (inSection && eq != std::string_view::npos && EqualNoCase(Trim(text.substr(0, eq)), key)) {
+            const std::string_view value = Trim(text.substr(eq + 1));
+            return value.empty() ? std::nullopt : std::optional<std::string>(value);
+        }
+    }
+    return std::nullopt;
+}
+
+// A device named by the variable, else by the devices file under the
+// variable's name without its prefix.
+std::optional<Device> Chosen(const std::string& variable) {
+    if (auto path = Variable(variable.c_str())) {
+        return Device{Result::Ok, *path, DeviceSource::Variable, variable};
+    }
+    const std::string file = DevicesFilePath();
+    if (file.empty()) {
+        return std::nullopt;
+    }
+    if (auto path = DevicesFileEntry(file, std::string_view(variable).substr(kVariablePrefix.size()))) {
+        return Device{Result::Ok, *path, DeviceSource::DevicesFile, file};
+    }
+    return std::nullopt;
 }
 
 // ttyS entries in name order, so ttyS2 comes before ttyS10.
@@ -56,39 +124,59 @@ std::optional<unsigned long> ReadNumber(const fs::path& file) {
 
 }  // namespace
 
-Device ComPortDevice(std::uint32_t number) {
+std::string DevicesFilePath() {
+    if (auto config = Variable("XDG_CONFIG_HOME"); config && config->front() == '/') {
+        return *config + "/rq905/devices.ini";
+    }
+    auto home = Variable("HOME");
+    if (!home) {
+        const passwd* user = ::getpwuid(::getuid());
+        if (user == nullptr || user->pw_dir == nullptr || *user->pw_dir == '\0') {
+            return {};
+        }
+        home = user->pw_dir;
+    }
+    return *home + "/.config/rq905/devices.ini";
+}
+
+Device ComPortDevice(std::uint32_t number, const DeviceRoots& roots) {
     if (number < 1 || number > 255) {
         return {Result::BadParameter, {}};
     }
-    if (auto path = Override(kComVariablePrefix + std::to_string(number))) {
-        return {Result::Ok, *path};
+    if (auto chosen = Chosen(kComVariablePrefix + std::to_string(number))) {
+        return *chosen;
     }
-    return {Result::Ok, "/dev/ttyS" + std::to_string(number - 1)};
+    return {Result::Ok, roots.dev + "/ttyS" + std::to_string(number - 1)};
 }
 
-Device IsaCardDevice(std::uint32_t baseAddress) {
+Device IsaCardDevice(std::uint32_t baseAddress, const DeviceRoots& roots) {
     if (baseAddress == 0 || baseAddress > 0xFFFF) {
         return {Result::BadParameter, {}};
     }
-    if (auto path = Override(kIsaCardVariable)) {
-        return {Result::Ok, *path};
+    if (auto chosen = Chosen(kIsaCardVariable)) {
+        return *chosen;
     }
-    return FindIsaCard("/sys", "/dev", baseAddress);
+    return FindIsaCard(roots.sys, roots.dev, baseAddress);
 }
 
-Device PciCardDevice() {
-    if (auto path = Override(kPciCardVariable)) {
-        return {Result::Ok, *path};
+Device PciCardDevice(const DeviceRoots& roots) {
+    if (auto chosen = Chosen(kPciCardVariable)) {
+        return *chosen;
     }
-    return FindPciCard("/sys", "/dev");
+    return FindPciCard(roots.sys, roots.dev);
 }
 
-Device UsbConverterDevice() {
-    if (auto path = Override(kUsbVariable)) {
-        return {Result::Ok, *path};
+Device UsbConverterDevice(const DeviceRoots& roots) {
+    if (auto chosen = Chosen(kUsbVariable)) {
+        return *chosen;
     }
-    return FindUsbConverter("/dev");
+    return FindUsbConverter(roots.dev);
 }
+
+Device ComPortDevice(std::uint32_t number) { return ComPortDevice(number, DeviceRoots{}); }
+Device IsaCardDevice(std::uint32_t baseAddress) { return IsaCardDevice(baseAddress, DeviceRoots{}); }
+Device PciCardDevice() { return PciCardDevice(DeviceRoots{}); }
+Device UsbConverterDevice() { return UsbConverterDevice(DeviceRoots{}); }
 
 Device FindIsaCard(const std::string& sysRoot, const std::string& devRoot, std::uint32_t baseAddress) {
     for (const auto& entry : SerialEntries(fs::path(sysRoot) / "class" / "tty")) {

@@ -99,4 +99,52 @@ TEST(DeviceOverride, VariablesWinOverTheSearch) {
     EXPECT_EQ(drv::ComPortDevice(2).path, "/dev/ttyS1");
 }
 
+struct ChoiceCase {
+    const char* name;
+    const char* variable;  // RQ905_COM3; nullptr: unset
+    const char* file;      // devices.ini; nullptr: none
+    drv::DeviceSource source;
+    const char* path;
+};
+
+class DeviceChoice : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(DeviceChoice, VariableThenDevicesFileThenDefault) {
+    drvtest::TempDir home;
+    ::setenv("XDG_CONFIG_HOME", home.Path("config").c_str(), 1);
+    if (GetParam().file != nullptr) {
+        fs::create_directories(home.Path("config/rq905"));
+        std::ofstream(home.Path("config/rq905/devices.ini"), std::ios::binary) << GetParam().file;
+    }
+    if (GetParam().variable != nullptr) {
+        ::setenv("RQ905_COM3", GetParam().variable, 1);
+    } else {
+        ::unsetenv("RQ905_COM3");
+    }
+    const drv::Device d = drv::ComPortDevice(3);
+    ::unsetenv("RQ905_COM3");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(d.result, Result::Ok);
+    EXPECT_EQ(d.source, GetParam().source);
+    EXPECT_EQ(d.path, GetParam().path);
+}
+
+using drv::DeviceSource;
+// The section name in UTF-8, and in Windows-1250 as a copied Windows file has it.
+INSTANTIATE_TEST_SUITE_P(
+    Table, DeviceChoice,
+    ::testing::Values(ChoiceCase{"VariableWins", "/dev/pts/7",
+                                 "[Za\xC5\x99\xC3\xADzen\xC3\xAD]\nCOM3=/dev/ttyUSB0\n",
+                                 DeviceSource::Variable, "/dev/pts/7"},
+                      ChoiceCase{"FileOverDefault", nullptr,
+                                 "\xEF\xBB\xBF; mine\r\n[Za\xC5\x99\xC3\xADzen\xC3\xAD]\r\nCOM1=/dev/x\r\n "
+                                 "com3 = /dev/ttyUSB0 \r\n",
+                                 DeviceSource::DevicesFile, "/dev/ttyUSB0"},
+                      ChoiceCase{"FileInWindows1250", nullptr, "[Za\xF8\xEDzen\xED]\nCOM3=/dev/ttyACM0\n",
+                                 DeviceSource::DevicesFile, "/dev/ttyACM0"},
+                      ChoiceCase{"OtherSectionIgnored", nullptr, "[Porty]\nCOM3=/dev/ttyUSB0\n",
+                                 DeviceSource::Default, "/dev/ttyS2"},
+                      ChoiceCase{"NoFile", nullptr, nullptr, DeviceSource::Default, "/dev/ttyS2"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 }  // namespace
