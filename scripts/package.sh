@@ -23,7 +23,7 @@ if ((${#needed[@]} > 0)); then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${needed[@]}" >&2
 fi
 
-build=build-pkg
+build="build-pkg"
 # Debian's hardening flags, all of them, as dpkg-buildpackage would give.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
