@@ -200,6 +200,7 @@ const UsageCase kUsageCases[] = {
     {"ScanWaitTooLong", {"scan", "--scan-wait-ms", "101"}, "--scan-wait-ms"},
     {"FirstOnIdentify", {"identify", "--first"}, "nepatří k příkazu identify"},
     {"TraceEmpty", {"identify", "--trace="}, "--trace"},
+    {"TraceOnPorts", {"ports", "--com", "2", "--trace", "-"}, "nepatří k příkazu ports"},
     {"ApplyWithoutAddress", {"config", "apply", "f.ini"}, "chybí --address"},
     {"ApplyBadList", {"config", "apply", "f.ini", "--address", "1,,2"}, "--address: 1,,2"},
     {"IncludeAddressOnMany",

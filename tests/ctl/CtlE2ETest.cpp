@@ -574,7 +574,10 @@ TEST(CtlLink, AMissingDeviceFailsAtInitialisation) {
     const TRun run = ctltest::RunCtl({"identify", "--settings", kNoSettings, "--kind", "com", "--com", "1"},
                                      {"RQ905_COM1=/nonexistent/tty"});
     EXPECT_EQ(run.exit, 1);
-    EXPECT_EQ(Text(run.err), "rq905ctl: Chyba inicializace připojení - " + DriverText("TCOM318", 5) + "\n");
+    EXPECT_EQ(Text(run.err),
+              "rq905ctl: Chyba inicializace připojení - " + DriverText("TCOM318", 5) +
+                  "\nrq905ctl: zařízení /nonexistent/tty (proměnná RQ905_COM1): No such file or "
+                  "directory\n");
 }
 
 struct ProcessUsageCase {

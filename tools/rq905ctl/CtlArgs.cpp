@@ -14,9 +14,10 @@ namespace {
 constexpr uint32_t Bit(TCommand c) { return 1u << static_cast<unsigned>(c); }
 constexpr uint32_t kFileCommands =
     Bit(TCommand::ConfigSave) | Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff);
-constexpr uint32_t kAllCommands =
-    Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) |
-    Bit(TCommand::Pwm) | Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) | kFileCommands;
+constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) |
+                                  Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) | Bit(TCommand::Pwm) |
+                                  Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
+                                  kFileCommands | Bit(TCommand::Ports);
 
 // What follows a command word: nothing, a number (dout, pwm) or a file.
 enum class TOperand : uint8_t { None, Number, File };
@@ -40,6 +41,7 @@ constexpr std::array kCommandWords{
     TCommandWord{"din", "din", nullptr, TCommand::Din, TOperand::None},
     TCommandWord{"status", "status", nullptr, TCommand::Status, TOperand::None},
     TCommandWord{"scan", "scan", nullptr, TCommand::Scan, TOperand::None},
+    TCommandWord{"ports", "ports", nullptr, TCommand::Ports, TOperand::None},
 };
 
 constexpr const char* kConfigWords = "read, write, save, apply nebo diff";
@@ -105,7 +107,9 @@ struct TOptionSpec {
     bool (*apply)(TCtlOptions& o, std::string_view value);
 };
 
-constexpr uint32_t kConnected = kAllCommands;
+constexpr uint32_t kConnected = kAllCommands & ~Bit(TCommand::Ports);
+// ports shows the device of the COM port and ISA card the connection names.
+constexpr uint32_t kDevices = kConnected | Bit(TCommand::Ports);
 constexpr uint32_t kWrite = Bit(TCommand::ConfigWrite);
 
 const std::array kOptions{
@@ -118,9 +122,9 @@ const std::array kOptions{
                 }},
     TOptionSpec{"--kind", true, kConnected, "com, isa, pci, usb, lan nebo 0-4",
                 [](TCtlOptions& o, std::string_view v) { return Kind(v, o.connection.kind); }},
-    TOptionSpec{"--com", true, kConnected, "1-255",
+    TOptionSpec{"--com", true, kDevices, "1-255",
                 [](TCtlOptions& o, std::string_view v) { return Number(v, 1, 255, o.connection.comPort); }},
-    TOptionSpec{"--isa-base", true, kConnected, "1-FFFFh",
+    TOptionSpec{"--isa-base", true, kDevices, "1-FFFFh",
                 [](TCtlOptions& o, std::string_view v) { return IsaBase(v, o.connection.isaBase); }},
     TOptionSpec{"--ip", true, kConnected, "neprázdná adresa",
                 [](TCtlOptions& o, std::string_view v) {

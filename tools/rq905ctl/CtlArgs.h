@@ -22,6 +22,7 @@ enum class TCommand : uint8_t {
     ConfigSave,
     ConfigApply,
     ConfigDiff,
+    Ports,
 };
 
 // Each part of the connection that the settings file gives, when the

@@ -11,6 +11,7 @@
 #include "CtlConnection.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
+#include "CtlPorts.h"
 #include "CtlTime.h"
 #include "core/ConfigRegisters.h"
 #include "core/Cp1250.h"
@@ -88,6 +89,9 @@ class TCommandRun {
              const std::string& context = {});
     // A failure without a result code (a file, a value).
     int Fail(const std::string& text);
+    // The link could not be set up; a serial device that could not be
+    // found or opened is named, with the system's reason.
+    int LinkFail(const TLinkOutcome& outcome);
     void Result(const std::string& text, const TJsonObject& json);
     // A signal stopped the run before a transaction. written: the registers
     // config write had written by then; remaining: the modules config apply
@@ -153,6 +157,19 @@ int TCommandRun::Fail(const std::string& text) {
     return m_failureExit;
 }
 
+int TCommandRun::LinkFail(const TLinkOutcome& outcome) {
+    const bool deviceCode = outcome.code == 3 || outcome.code == 4 || outcome.code == 5;
+    const std::optional<TDeviceProblem> problem = deviceCode ? DeviceProblem(m_data) : std::nullopt;
+    if (!problem) return Fail(outcome.code, outcome.text);
+    const int exit = Fail(outcome.code, outcome.text, [&](TJsonObject& e) {
+        e.Text("device", problem->path).Text("source", problem->source);
+        if (!problem->origin.empty()) e.Text("origin", problem->origin);
+        e.Text("reason", problem->reason);
+    });
+    if (!m_o.json) WriteLine(m_io.err, "rq905ctl: " + problem->text);
+    return exit;
+}
+
 void TCommandRun::Result(const std::string& text, const TJsonObject& json) {
     WriteLine(m_io.out, m_o.json ? json.Str() : text);
 }
@@ -188,6 +205,7 @@ TSequenceHooks TCommandRun::Hooks() {
 
 int TCommandRun::Run(const std::string& settingsPath) {
     PrepareData(m_data, settingsPath, m_o.connection);
+    if (m_o.command == TCommand::Ports) return ListPorts(m_o, m_data, {}, m_io);
     if (m_o.trace) SetTraceFile(*m_o.trace);
     if (m_o.command == TCommand::Scan) return Scan();
     if (m_o.command == TCommand::ConfigApply) return ConfigApply();
@@ -195,7 +213,7 @@ int TCommandRun::Run(const std::string& settingsPath) {
     TIdent& ident = m_ident;
     const TLinkOutcome connected = Connect(m_data, ident);
     if (connected.interrupted) return Interrupted();
-    if (connected.code != 0) return Fail(connected.code, connected.text);
+    if (connected.code != 0) return LinkFail(connected);
 
     int exit = kExitOk;
     switch (m_o.command) {
@@ -231,6 +249,7 @@ int TCommandRun::Run(const std::string& settingsPath) {
             break;
         case TCommand::Scan:
         case TCommand::ConfigApply:
+        case TCommand::Ports:
         case TCommand::None:
             break;
     }
@@ -455,7 +474,7 @@ TCommandRun::TApplied TCommandRun::ApplyTo(uint8_t address) {
 int TCommandRun::ConfigApply() {
     const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
     if (opened.interrupted) return Interrupted();
-    if (opened.code != 0) return Fail(opened.code, opened.text);
+    if (opened.code != 0) return LinkFail(opened);
 
     const std::vector<uint8_t>& addresses = m_o.addresses;
     bool allDone = true;
@@ -646,7 +665,7 @@ int TCommandRun::Scan() {
     m_data.Speed = SpeedFromIndex(speeds.front());
     const TLinkOutcome opened = OpenLink(m_data, kScanMode, ScanAllowance(speeds.front(), atLeastMs));
     if (opened.interrupted) return Interrupted();
-    if (opened.code != 0) return Fail(opened.code, opened.text);
+    if (opened.code != 0) return LinkFail(opened);
 
     const bool bySpeed = !m_o.scanSpeeds.empty();
     std::vector<std::string> found;

@@ -54,6 +54,7 @@ constexpr const char* kGeneralHelp =
     "  status [--watch|--clear] přečte nebo vynuluje status registr\n"
     "  scan [--from A] [--to B] [--speeds SEZNAM|all]\n"
     "                           vyhledá moduly v rozsahu adres (a rychlostí)\n"
+    "  ports                    sériová zařízení a která by ovladače použily\n"
     "\n";
 
 constexpr const char* kIdentifyHelp =
@@ -150,6 +151,19 @@ constexpr const char* kScanHelp =
     "                       obvykle 16 ms: --scan-wait-ms 20)\n"
     "\n";
 
+constexpr const char* kPortsHelp =
+    "Použití: rq905ctl ports [--com N] [--isa-base ADR] [--json] [--settings SOUBOR]\n"
+    "Vypíše sériová zařízení počítače: odkazy /dev/serial/by-id se zařízením,\n"
+    "na které ukazují, a výrobcem a výrobkem USB, porty ttyS se skutečným\n"
+    "obvodem UART; u každého, zda ho uživatel smí otevřít (a když ne, zda\n"
+    "chybí členství ve skupině dialout). Pro každý sériový druh rozhraní pak\n"
+    "zařízení, které by ovladač nyní použil, a proč: proměnná (RQ905_COM1,\n"
+    "RQ905_PCI318, RQ905_PCI1318, RQ905_USB1318), soubor\n"
+    "~/.config/rq905/devices.ini (oddíl [Zařízení], klíče COM1..., PCI318,\n"
+    "PCI1318, USB1318), nebo výchozí. Port COM a bázová adresa karty jsou ze\n"
+    "souboru nastavení nebo z voleb --com a --isa-base.\n"
+    "\n";
+
 }  // namespace
 
 std::string HelpText(TCommand command) {
@@ -182,6 +196,9 @@ std::string HelpText(TCommand command) {
             break;
         case TCommand::Scan:
             head = kScanHelp;
+            break;
+        case TCommand::Ports:
+            head = kPortsHelp;
             break;
     }
     return std::string(head) + kConnectionHelp;
