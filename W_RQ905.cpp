@@ -11,7 +11,12 @@ int main(int argc, char* argv[]) {
     // Answered before the application exists, so that it needs no display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("W_RQ905 %s\n", RQ905_VERSION);
+            // By the name it was started as: installed, the program is rq905.
+            const char* name = argv[0];
+            for (const char* c = argv[0]; *c != '\0'; ++c) {
+                if (*c == '/' || *c == '\\') name = c + 1;
+            }
+            std::printf("%s %s\n", name, RQ905_VERSION);
             return 0;
         }
     }

@@ -29,7 +29,7 @@ dpkg-deb -x "$deb" "$root"
 bin=$root/usr/bin
 version=$(dpkg-deb -f "$deb" Version)
 [[ $("$bin/rq905ctl" --version) == "rq905ctl $version" ]] || fail "rq905ctl --version is not $version"
-[[ $("$bin/rq905" --version) == *" $version" ]] || fail "rq905 --version is not $version"
+[[ $("$bin/rq905" --version) == "rq905 $version" ]] || fail "rq905 --version is not $version"
 
 "$bin/rq905-sim" --udp 0 --fresh --state "$tmp/sim.state" --quiet </dev/null >"$tmp/sim.log" 2>&1 &
 sim_pid=$!
