@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "Bridge.h"
 #include "Driver318Abi.h"
 #include "Registry.h"
 
@@ -51,6 +52,11 @@ constexpr std::size_t kMaxHostText = 255;
 std::uint32_t Version() noexcept { return kVersion; }
 
 std::uint32_t InitSerial(const SerialFace& face, std::uint32_t* handle, std::uint32_t param) noexcept {
+    if (!bridge::DriverDirectory().empty()) {
+        return bridge::Init(face.library,
+                            face.parameter != nullptr ? drvhost::Op::InitParam : drvhost::Op::InitPlain,
+                            handle, param, nullptr);
+    }
     return Guarded([&] {
         const auto start = Clock::now();
         auto tracer = Tracer::FromEnvironment(face.library);
@@ -87,6 +93,9 @@ std::uint32_t InitSerial(const SerialFace& face, std::uint32_t* handle, std::uin
 }
 
 std::uint32_t InitUdp(const char* library, std::uint32_t* handle, const std::uintptr_t* params) noexcept {
+    if (!bridge::DriverDirectory().empty()) {
+        return bridge::Init(library, drvhost::Op::InitBlock, handle, 0, params);
+    }
     return Guarded([&] {
         const auto start = Clock::now();
         auto tracer = Tracer::FromEnvironment(library);
@@ -133,6 +142,9 @@ std::uint32_t InitUdp(const char* library, std::uint32_t* handle, const std::uin
 
 std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value,
                         std::uint32_t mode) noexcept {
+    if (bridge::Owns(handle)) {
+        return bridge::SetConfig(handle, speed, value, mode);
+    }
     return Guarded([&] {
         const auto link = Registry::Instance().Find(handle);
         if (!link) {
@@ -144,6 +156,9 @@ std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t
 
 std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value,
                         std::uint32_t* mode) noexcept {
+    if (bridge::Owns(handle)) {
+        return bridge::GetConfig(handle, speed, value, mode);
+    }
     return Guarded([&] {
         const auto link = Registry::Instance().Find(handle);
         if (!link) {
@@ -165,6 +180,9 @@ std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_
 
 std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply,
                    std::uint32_t* out, std::uint32_t* status) noexcept {
+    if (bridge::Owns(handle)) {
+        return bridge::Send(handle, request, reply, out, status);
+    }
     const std::uint32_t code = Guarded([&] {
         if (request == nullptr || reply == nullptr || out == nullptr || status == nullptr) {
             return Result::BadParameter;
@@ -189,6 +207,9 @@ std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint
 }
 
 std::uint32_t Done(std::uint32_t* handle) noexcept {
+    if (handle != nullptr && bridge::Owns(*handle)) {
+        return bridge::Done(handle);
+    }
     return Guarded([&] {
         if (handle == nullptr) {
             return Result::BadParameter;
@@ -204,6 +225,10 @@ std::uint32_t Done(std::uint32_t* handle) noexcept {
 }
 
 std::uint32_t Error(std::uint32_t code, std::uint32_t* text) noexcept {
+    // A code of the maker's library gets that library's own text.
+    if (std::uint32_t result = 0; bridge::Error(code, text, result)) {
+        return result;
+    }
     return Guarded([&] {
         if (text == nullptr) {
             return Result::BadParameter;

@@ -38,6 +38,9 @@ enum class Result : std::uint32_t {
     BadMode = 26,
     BadTimeout = 27,
     HostNotFound = 28,
+    // The maker's Windows library behind the driver host.
+    HostNotStarted = 29,
+    HostEnded = 30,
 };
 
 constexpr std::uint32_t Code(Result r) { return static_cast<std::uint32_t>(r); }

@@ -37,6 +37,8 @@ constexpr std::pair<Result, const char*> kTexts[] = {
     {Result::BadMode, "neplatný režim komunikace"},
     {Result::BadTimeout, "neplatný časový limit"},
     {Result::HostNotFound, "jméno počítače nelze přeložit (DNS)"},
+    {Result::HostNotStarted, "ovladač Windows nelze spustit (chybí wine nebo knihovna, nebo není 32bitová)"},
+    {Result::HostEnded, "proces ovladače Windows skončil během volání"},
 };
 
 constexpr const char* kUnknown = "neznámá chyba ovladače";

@@ -1,0 +1,270 @@
+#include "Bridge.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+namespace drv::bridge {
+
+namespace {
+
+using drvhost::Frame;
+using drvhost::Op;
+
+// One host per library and process; each library links its own copy.
+struct State {
+    std::mutex mutex;
+    std::unique_ptr<Child> child;
+    bool ended = false;
+    std::set<std::uint32_t> handles;
+    std::string library;
+};
+
+State& Shared() {
+    static State state;
+    return state;
+}
+
+// Set once a host was started, so that a library that never bridges pays a
+// load for each call and nothing more.
+std::atomic<bool> g_used{false};
+
+bool ReadChild(void* context, std::uint8_t* data, std::size_t n) {
+    return static_cast<Child*>(context)->Read(data, n);
+}
+bool WriteChild(void* context, const std::uint8_t* data, std::size_t n) {
+    return static_cast<Child*>(context)->Write(data, n);
+}
+
+// One request, one answer; an answer that does not fit the request counts
+// as the host's end.
+bool Call(State& s, const Frame& request, Frame& answer, std::uint32_t words) {
+    if (s.child && !s.ended) {
+        if (WriteFrame(WriteChild, s.child.get(), request) && ReadFrame(ReadChild, s.child.get(), answer) &&
+            answer.count == words) {
+            return true;
+        }
+    }
+    s.ended = true;
+    return false;
+}
+
+Result Start(State& s, const char* library) {
+    s.child.reset();
+    s.ended = false;
+    s.library = library;
+    const std::string dir = DriverDirectory();
+    const std::string file = FindFile(dir, std::string(library) + ".DLL");
+    if (file.empty()) {
+        return Result::HostNotStarted;
+    }
+    const char* call = std::getenv(kCallVariable);
+    const bool cdeclCall = call != nullptr && std::strcmp(call, "cdecl") == 0;
+    s.child = Spawn(HostPath(), file, cdeclCall);
+    g_used = true;
+    Frame hello;
+    if (!s.child || !ReadFrame(ReadChild, s.child.get(), hello) || hello.tag != drvhost::kHello ||
+        hello.count != 2 || hello.words[0] != static_cast<std::uint32_t>(drvhost::Loaded::Ok)) {
+        s.child.reset();
+        return Result::HostNotStarted;
+    }
+    return Result::Ok;
+}
+
+template <typename F>
+std::uint32_t Guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return Code(Result::OutOfMemory);
+    }
+}
+
+}  // namespace
+
+int Probe(const std::string& file, bool cdeclCall, std::uint32_t& missing) {
+    const auto child = Spawn(HostPath(), file, cdeclCall);
+    Frame hello;
+    if (!child || !ReadFrame(ReadChild, child.get(), hello) || hello.tag != drvhost::kHello ||
+        hello.count != 2) {
+        return -1;
+    }
+    missing = hello.words[1];
+    return static_cast<int>(hello.words[0]);
+}
+
+std::string DriverDirectory() {
+    const char* dir = std::getenv(kDirVariable);
+    return dir != nullptr ? dir : "";
+}
+
+std::uint32_t Init(const char* library, Op form, std::uint32_t* handle, std::uint32_t param,
+                   const std::uintptr_t* params) noexcept {
+    return Guarded([&] {
+        if (handle == nullptr || (form == Op::InitBlock && params == nullptr)) {
+            return Code(Result::BadParameter);
+        }
+        State& s = Shared();
+        std::lock_guard lock(s.mutex);
+        if (!s.child || s.ended || s.library != library) {
+            if (const Result r = Start(s, library); r != Result::Ok) {
+                return Code(r);
+            }
+        }
+        Frame request;
+        request.tag = static_cast<std::uint32_t>(form);
+        request.Push(*handle);
+        if (form == Op::InitParam) {
+            request.Push(param);
+        } else if (form == Op::InitBlock) {
+            for (std::size_t i = 0; i < drvhost::kInitCells; ++i) {
+                request.Push(i == 0 ? 0 : static_cast<std::uint32_t>(params[i]));
+            }
+            const auto* text = reinterpret_cast<const char*>(params[0]);
+            const std::size_t length = text != nullptr ? ::strnlen(text, drvhost::kMaxText) : 0;
+            request.Push(static_cast<std::uint32_t>(length));
+            for (std::size_t i = 0; i < length; ++i) {
+                request.Push(static_cast<unsigned char>(text[i]));
+            }
+        }
+        Frame answer;
+        if (!Call(s, request, answer, 1)) {
+            return Code(Result::HostEnded);
+        }
+        *handle = answer.words[0];
+        if (answer.tag == 0) {
+            s.handles.insert(*handle);
+        }
+        return answer.tag;
+    });
+}
+
+bool Owns(std::uint32_t handle) noexcept {
+    if (!g_used) {
+        return false;
+    }
+    State& s = Shared();
+    std::lock_guard lock(s.mutex);
+    return s.handles.count(handle) != 0;
+}
+
+std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t value,
+                        std::uint32_t mode) noexcept {
+    State& s = Shared();
+    std::lock_guard lock(s.mutex);
+    Frame request;
+    request.tag = static_cast<std::uint32_t>(Op::SetConfig);
+    for (std::uint32_t w : {handle, speed, value, mode}) {
+        request.Push(w);
+    }
+    Frame answer;
+    return Call(s, request, answer, 0) ? answer.tag : Code(Result::HostEnded);
+}
+
+std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value,
+                        std::uint32_t* mode) noexcept {
+    State& s = Shared();
+    std::lock_guard lock(s.mutex);
+    std::uint32_t* const targets[] = {speed, value, mode};
+    Frame request;
+    request.tag = static_cast<std::uint32_t>(Op::GetConfig);
+    request.Push(handle);
+    for (std::uint32_t* p : targets) {
+        request.Push(p != nullptr ? *p : 0);
+    }
+    Frame answer;
+    if (!Call(s, request, answer, 3)) {
+        return Code(Result::HostEnded);
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (targets[i] != nullptr) {
+            *targets[i] = answer.words[i];
+        }
+    }
+    return answer.tag;
+}
+
+std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply,
+                   std::uint32_t* out, std::uint32_t* status) noexcept {
+    if (request == nullptr || reply == nullptr || out == nullptr || status == nullptr) {
+        return Code(Result::BadParameter);
+    }
+    State& s = Shared();
+    std::lock_guard lock(s.mutex);
+    Frame frame;
+    frame.tag = static_cast<std::uint32_t>(Op::Send);
+    frame.Push(handle);
+    for (std::size_t i = 0; i < drvhost::kCells; ++i) {
+        frame.Push(request[i]);
+    }
+    for (std::size_t i = 0; i < drvhost::kCells; ++i) {
+        frame.Push(reply[i]);
+    }
+    frame.Push(*out);
+    frame.Push(*status);
+    Frame answer;
+    if (!Call(s, frame, answer, drvhost::kCells + 2)) {
+        *status = Code(Result::HostEnded);
+        return *status;
+    }
+    std::memcpy(reply, answer.words.data(), drvhost::kCells * sizeof *reply);
+    *out = answer.words[drvhost::kCells];
+    *status = answer.words[drvhost::kCells + 1];
+    return answer.tag;
+}
+
+std::uint32_t Done(std::uint32_t* handle) noexcept {
+    if (handle == nullptr) {
+        return Code(Result::BadParameter);
+    }
+    State& s = Shared();
+    std::lock_guard lock(s.mutex);
+    s.handles.erase(*handle);
+    Frame request;
+    request.tag = static_cast<std::uint32_t>(Op::Done);
+    request.Push(*handle);
+    Frame answer;
+    // A host that has ended has closed its links with it.
+    std::uint32_t result = Code(Result::Ok);
+    if (Call(s, request, answer, 1)) {
+        *handle = answer.words[0];
+        result = answer.tag;
+    } else {
+        *handle = 0;
+    }
+    if (s.handles.empty()) {
+        // Closing its input ends the host.
+        s.child.reset();
+        s.ended = false;
+    }
+    return result;
+}
+
+bool Error(std::uint32_t code, std::uint32_t* text, std::uint32_t& result) noexcept {
+    if (text == nullptr || code == Code(Result::HostNotStarted) || code == Code(Result::HostEnded) ||
+        !g_used) {
+        return false;
+    }
+    State& s = Shared();
+    std::lock_guard lock(s.mutex);
+    if (!s.child || s.ended) {
+        return false;
+    }
+    Frame request;
+    request.tag = static_cast<std::uint32_t>(Op::Error);
+    request.Push(code);
+    for (std::size_t i = 0; i < drvhost::kCells; ++i) {
+        request.Push(text[i]);
+    }
+    Frame answer;
+    if (!Call(s, request, answer, drvhost::kCells)) {
+        return false;
+    }
+    std::memcpy(text, answer.words.data(), drvhost::kCells * sizeof *text);
+    result = answer.tag;
+    return true;
+}
+
+}  // namespace drv::bridge
