@@ -176,10 +176,27 @@ std::unique_ptr<Child> Spawn(const std::string& host, const std::string& library
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    // The host starts with no signal blocked and every signal at its
+    // default, whatever the calling program blocks or ignores: wine relies
+    // on its signals.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     // Wine's own diagnostics stay quiet unless the user asked for them.
     std::vector<char*> env;
+    // The host's library must not hand its calls on again (our own
+    // libraries, built for Windows, read the same variable).
+    const std::string own = std::string(kDirVariable) + "=";
     for (char** e = environ; *e != nullptr; ++e) {
-        env.push_back(*e);
+        if (std::strncmp(*e, own.c_str(), own.size()) != 0) {
+            env.push_back(*e);
+        }
     }
     std::string quiet = "WINEDEBUG=-all";
     if (std::getenv("WINEDEBUG") == nullptr) {
@@ -192,8 +209,9 @@ std::unique_ptr<Child> Spawn(const std::string& host, const std::string& library
     std::string call = cdeclCall ? "cdecl" : "stdcall";
     char* argv[] = {wine.data(), hostArg.data(), libraryArg.data(), call.data(), nullptr};
     pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, "wine", &actions, nullptr, argv, env.data());
+    const int rc = ::posix_spawnp(&pid, "wine", &actions, &attributes, argv, env.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(in[0]);
     ::close(out[1]);
     if (rc != 0) {

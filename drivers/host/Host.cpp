@@ -7,6 +7,7 @@
 #include <io.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -251,6 +252,10 @@ int main(int argc, char** argv) {
         WriteFrame(WriteStdout, output, hello);
         return 2;
     }
+    // A library of ours built for Windows would otherwise start a host of
+    // its own.
+    SetEnvironmentVariableA("RQ905_WINDRIVERS", nullptr);
+    _putenv("RQ905_WINDRIVERS=");
     HMODULE module = LoadLibraryA(argv[1]);
     if (module == nullptr) {
         hello.Push(static_cast<std::uint32_t>(drvhost::Loaded::NotLoadable));
