@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 
 namespace drv::bridge {
 
@@ -18,7 +18,10 @@ struct State {
     std::mutex mutex;
     std::unique_ptr<Child> child;
     bool ended = false;
-    std::set<std::uint32_t> handles;
+    // The caller's handles, each with the host library's own: that one may
+    // be any number, also one our libraries hand out themselves.
+    std::map<std::uint32_t, std::uint32_t> handles;
+    std::uint32_t next = 0xB1318001;
     std::string library;
 };
 
@@ -135,7 +138,8 @@ std::uint32_t Init(const char* library, Op form, std::uint32_t* handle, std::uin
         }
         *handle = answer.words[0];
         if (answer.tag == 0) {
-            s.handles.insert(*handle);
+            s.handles.emplace(s.next, *handle);
+            *handle = s.next++;
         }
         return answer.tag;
     });
@@ -156,7 +160,7 @@ std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t
     std::lock_guard lock(s.mutex);
     Frame request;
     request.tag = static_cast<std::uint32_t>(Op::SetConfig);
-    for (std::uint32_t w : {handle, speed, value, mode}) {
+    for (std::uint32_t w : {s.handles[handle], speed, value, mode}) {
         request.Push(w);
     }
     Frame answer;
@@ -170,7 +174,7 @@ std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_
     std::uint32_t* const targets[] = {speed, value, mode};
     Frame request;
     request.tag = static_cast<std::uint32_t>(Op::GetConfig);
-    request.Push(handle);
+    request.Push(s.handles[handle]);
     for (std::uint32_t* p : targets) {
         request.Push(p != nullptr ? *p : 0);
     }
@@ -195,7 +199,7 @@ std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint
     std::lock_guard lock(s.mutex);
     Frame frame;
     frame.tag = static_cast<std::uint32_t>(Op::Send);
-    frame.Push(handle);
+    frame.Push(s.handles[handle]);
     for (std::size_t i = 0; i < drvhost::kCells; ++i) {
         frame.Push(request[i]);
     }
@@ -221,16 +225,23 @@ std::uint32_t Done(std::uint32_t* handle) noexcept {
     }
     State& s = Shared();
     std::lock_guard lock(s.mutex);
-    s.handles.erase(*handle);
+    const auto found = s.handles.find(*handle);
+    if (found == s.handles.end()) {
+        return Code(Result::BadHandle);
+    }
     Frame request;
     request.tag = static_cast<std::uint32_t>(Op::Done);
-    request.Push(*handle);
+    request.Push(found->second);
+    s.handles.erase(found);
     Frame answer;
-    // A host that has ended has closed its links with it.
+    // A host that has ended has closed its links with it. The caller's
+    // handle is ours, so only a cleared one is passed on.
     std::uint32_t result = Code(Result::Ok);
     if (Call(s, request, answer, 1)) {
-        *handle = answer.words[0];
         result = answer.tag;
+        if (answer.words[0] == 0) {
+            *handle = 0;
+        }
     } else {
         *handle = 0;
     }

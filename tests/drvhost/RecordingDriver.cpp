@@ -79,7 +79,9 @@ EXPORT(ENTRY(Send))
     return request[1];
 }
 EXPORT(ENTRY(Done))(std::uint32_t* handle) {
-    *handle += 1;
+    Begin(5);
+    Record(*handle);
+    *handle = 0;
     return 0;
 }
 EXPORT(ENTRY(Error))(std::uint32_t code, std::uint32_t* text) {
