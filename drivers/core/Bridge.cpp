@@ -6,6 +6,8 @@
 #include <map>
 #include <mutex>
 
+#include "DeviceLookup.h"
+
 namespace drv::bridge {
 
 namespace {
@@ -100,7 +102,23 @@ int Probe(const std::string& file, bool cdeclCall, std::uint32_t& missing) {
 
 std::string DriverDirectory() {
     const char* dir = std::getenv(kDirVariable);
-    return dir != nullptr ? dir : "";
+    if (dir != nullptr && *dir != '\0') {
+        return dir;
+    }
+#if !defined(_WIN32)
+    // Then the user's devices file, written in UTF-8 or Windows-1250.
+    if (const std::string file = DevicesFilePath(); !file.empty()) {
+        for (const char* key : {"Ovlada\xC4\x8D"
+                                "e Windows",
+                                "Ovlada\xE8"
+                                "e Windows"}) {
+            if (auto entry = DevicesFileEntry(file, key)) {
+                return *entry;
+            }
+        }
+    }
+#endif
+    return "";
 }
 
 std::uint32_t Init(const char* library, Op form, std::uint32_t* handle, std::uint32_t param,

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "Result.h"
 
@@ -48,6 +50,8 @@ Device UsbConverterDevice(const DeviceRoots& roots);
 // maps keys named as the variables without "RQ905_" (COM1, PCI318, PCI1318,
 // USB1318) to device paths.
 std::string DevicesFilePath();
+// The value of key in that section of file, if there is one.
+std::optional<std::string> DevicesFileEntry(const std::string& file, std::string_view key);
 
 // The searches behind the defaults, with the roots of /sys and /dev as
 // arguments so they can be tried on a prepared tree.

@@ -48,6 +48,8 @@ constexpr std::string_view kDevicesSectionUtf8 = "Za\xC5\x99\xC3\xADzen\xC3\xAD"
 constexpr std::string_view kDevicesSectionCp1250 = "Za\xF8\xEDzen\xED";
 constexpr std::string_view kVariablePrefix = "RQ905_";
 
+}  // namespace
+
 // The key's value in the devices section; the first one of a name counts,
 // an empty one as none.
 std::optional<std::string> DevicesFileEntry(const std::string& file, std::string_view key) {
@@ -74,6 +76,8 @@ std::optional<std::string> DevicesFileEntry(const std::string& file, std::string
     }
     return std::nullopt;
 }
+
+namespace {
 
 // A device named by the variable, else by the devices file under the
 // variable's name without its prefix.

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "Bridge.h"
 #include "Face.h"
 
 namespace {
@@ -105,6 +109,22 @@ TEST(HostEnd, MissingLibraryCannotStart) {
     std::uint32_t handle = 0;
     EXPECT_EQ(drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, 1),
               drv::Code(drv::Result::HostNotStarted));
+}
+
+TEST(HostSetting, DevicesFileNamesTheDirectoryInEitherEncoding) {
+    ::unsetenv("RQ905_WINDRIVERS");
+    const std::string home = std::string(RECORDERS) + "/config";
+    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    ::mkdir(home.c_str(), 0700);
+    ::mkdir((home + "/rq905").c_str(), 0700);
+    for (const char* text : {"[Za\xC5\x99\xC3\xADzen\xC3\xAD]\nOvlada\xC4\x8D"
+                             "e Windows = /w/a\n",
+                             "[Za\xF8\xEDzen\xED]\r\nOvlada\xE8"
+                             "e Windows=/w/a\r\n"}) {
+        std::ofstream(home + "/rq905/devices.ini", std::ios::binary) << text;
+        EXPECT_EQ(drv::bridge::DriverDirectory(), "/w/a") << text;
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
