@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <latch>
 #include <thread>
 
 #include "core/IniFile.h"
@@ -75,9 +75,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(IniFileWin, SimultaneousWritersKeepEachOthersKeys) {
     for (int trial = 0; trial < 10; ++trial) {
         fs::remove(m_file);
-        std::latch start(2);
+        // A spinning start line: std::latch's wait hung now and then in
+        // this build (MinGW's libstdc++ under wine).
+        std::atomic<int> ready{0};
         const auto save = [&](const char* section) {
-            start.arrive_and_wait();
+            ready.fetch_add(1);
+            while (ready.load() < 2) std::this_thread::yield();
             EXPECT_TRUE(TProfileFile(m_file.string()).WriteString(section, "k", "v"));
         };
         std::thread a(save, "A"), b(save, "B");
