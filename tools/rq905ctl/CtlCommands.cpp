@@ -162,7 +162,12 @@ int TCommandRun::LinkFail(const TLinkOutcome& outcome) {
     const std::optional<TDeviceProblem> problem = deviceCode ? DeviceProblem(m_data) : std::nullopt;
     if (!problem) return Fail(outcome.code, outcome.text);
     const int exit = Fail(outcome.code, outcome.text, [&](TJsonObject& e) {
-        e.Text("device", problem->path).Text("source", problem->source);
+        if (problem->path.empty()) {
+            e.Null("device");
+        } else {
+            e.Text("device", problem->path);
+        }
+        e.Text("source", problem->source);
         if (!problem->origin.empty()) e.Text("origin", problem->origin);
         e.Text("reason", problem->reason);
     });
