@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +24,17 @@ std::vector<std::uint32_t> Recorded() {
     return {text, text + (count <= 100 ? count : 0)};
 }
 
+void SetVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    ::_putenv_s(name, value.c_str());
+#else
+    ::setenv(name, value.c_str(), 1);
+#endif
+}
+
 void UseDrivers(const std::string& call) {
-    ::setenv("RQ905_WINDRIVERS", (std::string(RECORDERS) + "/" + call).c_str(), 1);
-    ::setenv("RQ905_WINDRIVERS_CALL", call.c_str(), 1);
+    SetVariable("RQ905_WINDRIVERS", std::string(RECORDERS) + "/" + call);
+    SetVariable("RQ905_WINDRIVERS_CALL", call);
 }
 
 class HostCall : public ::testing::TestWithParam<const char*> {};
@@ -105,12 +115,13 @@ TEST(HostEnd, DriverCrashDuringSend) {
 }
 
 TEST(HostEnd, MissingLibraryCannotStart) {
-    ::setenv("RQ905_WINDRIVERS", RECORDERS "/none", 1);
+    SetVariable("RQ905_WINDRIVERS", RECORDERS "/none");
     std::uint32_t handle = 0;
     EXPECT_EQ(drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, 1),
               drv::Code(drv::Result::HostNotStarted));
 }
 
+#if !defined(_WIN32)
 TEST(HostSetting, DevicesFileNamesTheDirectoryInEitherEncoding) {
     ::unsetenv("RQ905_WINDRIVERS");
     const std::string home = std::string(RECORDERS) + "/config";
@@ -126,5 +137,6 @@ TEST(HostSetting, DevicesFileNamesTheDirectoryInEitherEncoding) {
     }
     ::unsetenv("XDG_CONFIG_HOME");
 }
+#endif
 
 }  // namespace

@@ -50,3 +50,20 @@ expect '"din_negation":129' config read --json
 expect '{"inputs":132,' din --json
 expect '{"cleared":true}' status --clear --json
 echo "identify, config write and read-back, din, status clear through the driver host passed"
+
+# The program's connection dialog, offscreen, through the same host: the
+# connection end-to-end test of the Linux build with the setting made.
+gui=$bin/../tests/gui_e2e/test_gui_connect_e2e
+if [[ -x $gui ]]; then
+    # Without the library in the directory the dialog must fail (code 29),
+    # which shows that it went to the host at all.
+    mkdir "$work/empty"
+    if RQ905_WINDRIVERS=$work/empty QT_QPA_PLATFORM=offscreen "$gui" >"$work/gui.out" 2>&1; then
+        echo "the connection dialog connected without the Windows library"
+        exit 1
+    fi
+    QT_QPA_PLATFORM=offscreen "$gui" >"$work/gui.out" 2>&1 || { cat "$work/gui.out"; exit 1; }
+    echo "connection dialog through the driver host passed"
+else
+    echo "no $gui (a build without the user interface): connection dialog not tried"
+fi
