@@ -20,8 +20,7 @@ constexpr const char* kEntries[] = {"Version", "Init", "SetConfig", "GetConfig",
 
 std::string FindOnPath(const char* program) {
 #if defined(_WIN32)
-    (void)program;
-    return "-";
+    return program;
 #else
     const char* path = std::getenv("PATH");
     std::string rest = path != nullptr ? path : "";
@@ -45,8 +44,11 @@ std::string FindOnPath(const char* program) {
 int RunDriversCheck(std::ostream& out) {
     // The texts are the program's Windows-1250; WriteLine makes them UTF-8.
     auto line = [&](const std::string& text) { WriteLine(out, text); };
+    // Windows starts the host directly.
     const std::string wine = FindOnPath("wine");
+#if !defined(_WIN32)
     line("wine: " + (wine.empty() ? std::string("nenalezen") : wine));
+#endif
     const std::string dir = drv::bridge::DriverDirectory();
     const char* call = std::getenv(drv::bridge::kCallVariable);
     const bool cdeclCall = call != nullptr && std::strcmp(call, "cdecl") == 0;
