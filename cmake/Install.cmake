@@ -16,6 +16,12 @@ install(TARGETS ${RQ905_DRIVERS}
         LIBRARY DESTINATION ${RQ905_INSTALL_DRIVER_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
+# The 32-bit driver host, when the cross compiler made it, beside the drivers
+# whose calls it serves.
+if(TARGET rq905-drvhost)
+    install(PROGRAMS ${RQ905_BIN_DIR}/rq905-drvhost.exe DESTINATION ${RQ905_INSTALL_DRIVER_DIR})
+endif()
+
 install(FILES data/rq905.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES data/rq905.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 # Dates of the release are the build's, or SOURCE_DATE_EPOCH when set.

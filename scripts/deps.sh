@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tool need, when
 # they are missing. Safe to run again; does nothing when all are present.
+# The 32-bit Windows cross compiler builds the driver host that serves the
+# maker's Windows drivers beside ours.
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    g++-mingw-w64-i686
 )
 if [[ "${1:-}" == "--with-display" ]]; then
     packages+=(xvfb xauth)

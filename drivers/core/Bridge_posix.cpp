@@ -142,7 +142,13 @@ std::string HostPath() {
     }
     std::string path = Absolute(info.dli_fname);
     const auto slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kHostName;
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // The host sits beside the drivers. Installed, a program that carries
+    // this code itself (rq905ctl) lives in bin/, the drivers in their own
+    // directory.
+    const std::string beside = dir + kHostName;
+    const std::string installed = dir + RQ905_DRIVER_DIR_FROM_BIN + "/" + kHostName;
+    return ::access(beside.c_str(), F_OK) != 0 && ::access(installed.c_str(), F_OK) == 0 ? installed : beside;
 }
 
 std::string FindFile(const std::string& dir, const std::string& name) {
