@@ -11,17 +11,9 @@
 #include <utility>
 
 #include "core/IniFileIo.h"
+#include "link/WideText_win.h"
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
-    wide.resize(static_cast<std::size_t>(size - 1));
-    return wide;
-}
 
 std::string Narrow(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);

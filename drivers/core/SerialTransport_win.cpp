@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Transport.h"
+#include "WideText_win.h"
 
 namespace drv {
 
@@ -22,14 +23,6 @@ DWORD MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 1) return 1;
     return left >= MAXDWORD - 1 ? MAXDWORD - 1 : static_cast<DWORD>(left);
-}
-
-std::wstring Widen(const std::string& text) {
-    std::wstring wide(text.size() + 1, L'\0');
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
-    return wide;
 }
 
 class SerialTransport final : public Transport {

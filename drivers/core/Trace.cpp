@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace drv {
 
@@ -122,6 +123,24 @@ void Tracer::Done(Refused refused) {
     End(line, Result::Ok);
     line += '\n';
     m_sink->Append(line);
+}
+
+void AppendLocalTime(std::string& out, std::chrono::system_clock::time_point time) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(us / 1'000'000);
+    // The date and time change once a second; a trace writes many lines a second.
+    thread_local std::time_t cachedSecond = -1;
+    thread_local char cached[32] = {};
+    if (seconds != cachedSecond) {
+        std::tm local{};
+        LocalTime(seconds, local);
+        std::strftime(cached, sizeof cached, "%Y-%m-%d %H:%M:%S", &local);
+        cachedSecond = seconds;
+    }
+    char fraction[16];
+    std::snprintf(fraction, sizeof fraction, ".%06d", static_cast<int>(us % 1'000'000));
+    out += cached;
+    out += fraction;
 }
 
 }  // namespace drv

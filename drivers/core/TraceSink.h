@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +30,8 @@ std::shared_ptr<TraceSink> OpenTraceSink(const char* name);
 
 // "2025-01-10 14:03:07.123456", the local time.
 void AppendLocalTime(std::string& out, std::chrono::system_clock::time_point time);
+// The platform's thread-safe conversion to local time.
+void LocalTime(std::time_t seconds, std::tm& local);
 
 std::uint32_t ProcessId();
 

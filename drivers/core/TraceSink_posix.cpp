@@ -53,23 +53,7 @@ std::shared_ptr<TraceSink> OpenTraceSink(const char* name) {
     return std::make_shared<FdSink>(fd, true);
 }
 
-void AppendLocalTime(std::string& out, std::chrono::system_clock::time_point time) {
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(us / 1'000'000);
-    // The date and time change once a second; a trace writes many lines a second.
-    thread_local std::time_t cachedSecond = -1;
-    thread_local char cached[32] = {};
-    if (seconds != cachedSecond) {
-        std::tm local{};
-        ::localtime_r(&seconds, &local);
-        std::strftime(cached, sizeof cached, "%Y-%m-%d %H:%M:%S", &local);
-        cachedSecond = seconds;
-    }
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, ".%06d", static_cast<int>(us % 1'000'000));
-    out += cached;
-    out += fraction;
-}
+void LocalTime(std::time_t seconds, std::tm& local) { ::localtime_r(&seconds, &local); }
 
 std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 

@@ -3,6 +3,7 @@
 // logic in Link knows nothing else about them.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,17 @@
 namespace drv {
 
 using Clock = std::chrono::steady_clock;
+
+// Digits and dots alone are meant as an address, and a malformed one is
+// not worth a trip to the resolver; nor is a text no host name can have.
+inline bool IsHostName(const std::string& host) {
+    const auto nameCharacter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '.' || c == '_';
+    };
+    return !host.empty() && std::all_of(host.begin(), host.end(), nameCharacter) &&
+           host.find_first_not_of("0123456789.") != std::string::npos;
+}
 
 class Transport {
   public:

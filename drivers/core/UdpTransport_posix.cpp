@@ -89,17 +89,6 @@ class UdpTransport final : public Transport {
     int m_fd;
 };
 
-// Digits and dots alone are meant as an address, and a malformed one is
-// not worth a trip to the resolver; nor is a text no host name can have.
-bool IsHostName(const std::string& host) {
-    const auto nameCharacter = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-               c == '.' || c == '_';
-    };
-    return !host.empty() && std::all_of(host.begin(), host.end(), nameCharacter) &&
-           host.find_first_not_of("0123456789.") != std::string::npos;
-}
-
 // A lookup outlives its caller when the resolver cannot be stopped in
 // time; the resolver's threads still write into it.
 struct Lookup {

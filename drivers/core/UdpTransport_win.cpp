@@ -107,15 +107,6 @@ class UdpTransport final : public Transport {
     SOCKET m_socket;
 };
 
-bool IsHostName(const std::string& host) {
-    const auto nameCharacter = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-               c == '.' || c == '_';
-    };
-    return !host.empty() && std::all_of(host.begin(), host.end(), nameCharacter) &&
-           host.find_first_not_of("0123456789.") != std::string::npos;
-}
-
 // Shared by the caller and the lookup thread; whichever leaves last frees it.
 struct Lookup {
     std::mutex mutex;

@@ -9,21 +9,13 @@
 
 #include "CtlConnection.h"
 #include "CtlFile.h"
+#include "link/WideText_win.h"
 
 namespace {
 
 // A configuration file is a few hundred bytes; this only keeps a wrong
 // file from being read whole.
 constexpr DWORD kMaxConfigFileSize = 64 * 1024;
-
-std::wstring Widen(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
-    wide.resize(static_cast<std::size_t>(size - 1));
-    return wide;
-}
 
 // The system's message in the ANSI code page, without its line end.
 std::string SystemText(DWORD error) {
