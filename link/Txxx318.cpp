@@ -1,5 +1,7 @@
 #include "link/Txxx318.h"
 
+#include <chrono>
+
 #include "link/DynLoad.h"
 
 const std::array<TInterfaceKind, kKindCount> kInterfaceKinds = {{
@@ -36,6 +38,9 @@ struct TBinding {
     T318Error error = nullptr;
 };
 TBinding g_lib;
+
+TTransactionObserver g_observer = nullptr;
+void* g_observerContext = nullptr;
 
 bool ValidKind(uint8_t kind) { return kind < kKindCount; }
 
@@ -139,8 +144,15 @@ void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t c
 
     uint32_t out = 0;
     uint32_t fullStatus = 0;
+    const auto start =
+        g_observer != nullptr ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     const uint32_t result = InterfaceSend(kind, handle, request, reply, out, fullStatus);
     if (result != 0) fullStatus = result;
+    if (g_observer != nullptr) {
+        const auto us =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        g_observer(g_observerContext, address, fullStatus, static_cast<uint32_t>(us.count()));
+    }
     status = static_cast<uint8_t>(fullStatus);
     // Success is decided on all 32 bits: a status of 256 reads as 0 to the
     // caller but must not pass the reply off as data.
@@ -153,6 +165,11 @@ void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t c
     } else {
         d0 = d1 = d2 = d3 = d4 = 0;
     }
+}
+
+void SetTransactionObserver(TTransactionObserver observer, void* context) {
+    g_observer = observer;
+    g_observerContext = context;
 }
 
 uint32_t ResultText(uint8_t kind, uint32_t code, TCellBlock& text) {

@@ -49,6 +49,13 @@ void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t c
                        uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint8_t& status,
                        TCellBlock& reply);
 
+// Told of every module transaction once it has ended: the bus address, the
+// full result (the driver's code, or the module's status as the driver
+// reports it) and the driver call's duration in microseconds. For link
+// statistics; with no observer a transaction takes no time reading.
+using TTransactionObserver = void (*)(void* context, uint8_t address, uint32_t result, uint32_t micros);
+void SetTransactionObserver(TTransactionObserver observer, void* context);
+
 // Texts of result codes: 0..99 from the bound library, 100 and up the
 // layer's own.
 uint32_t ResultText(uint8_t kind, uint32_t code, TCellBlock& text);
