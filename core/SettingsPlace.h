@@ -22,6 +22,10 @@ struct TSettingsFiles {
 TSettingsFiles ChooseSettingsFiles(const std::string& exeDir, bool ownsExeDir, const std::string& userDir,
                                    const std::function<bool(const std::string&)>& exists);
 
+// Whether the folder of an executable is the user's own: the user may
+// create files there and it is no installed program's.
+bool IsUsersOwnFolder(const std::string& exeDir);
+
 // The files of the running program.
 TSettingsFiles SettingsFiles();
 

@@ -38,11 +38,14 @@ std::string UserSettingsDir() {
 
 }  // namespace
 
+bool IsUsersOwnFolder(const std::string& exeDir) {
+    const std::string dir = exeDir.empty() ? "." : exeDir;
+    return access(dir.c_str(), W_OK) == 0 && !IsInstalled(exeDir);
+}
+
 TSettingsFiles SettingsFiles() {
     const std::string exeDir = ExecutableDir();
-    const std::string dir = exeDir.empty() ? "." : exeDir;
-    const bool owns = access(dir.c_str(), W_OK) == 0 && !IsInstalled(exeDir);
-    return ChooseSettingsFiles(exeDir, owns, UserSettingsDir(),
+    return ChooseSettingsFiles(exeDir, IsUsersOwnFolder(exeDir), UserSettingsDir(),
                                [](const std::string& path) { return access(path.c_str(), F_OK) == 0; });
 }
 
