@@ -18,20 +18,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "ConsoleLines.h"
 #include "Server.h"
+#include "ServerCommon.h"
 
 namespace sim {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -51,51 +47,23 @@ std::uint32_t BaudOf(speed_t constant) {
     return 0;
 }
 
-// Line time of some bytes, to the nanosecond, so that pacing a reply byte by
-// byte does not add up rounding.
-Clock::duration LineTime(std::size_t bytes, std::uint32_t baud) {
-    return std::chrono::nanoseconds(std::uint64_t{bytes} * wire::kBitsPerByte * 1'000'000'000U / baud);
+Peer PeerOf(const sockaddr_in& address) { return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)}; }
+
+sockaddr_in AddressOf(const Peer& peer) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(peer.address);
+    address.sin_port = htons(peer.port);
+    return address;
 }
 
-struct Outgoing {
-    Clock::time_point due;
-    bool udp;
-    sockaddr_in peer;
-    std::vector<std::uint8_t> bytes;
-    // Time of one byte on the pty, zero for all at once.
-    Clock::duration pace{};
-    // What the trace says beside the bytes: a fault done to them.
-    std::string note;
-    // On the pty: when the first byte began and how many are out.
-    Clock::time_point start{};
-    std::size_t sent = 0;
-};
-
-// "2025-01-10 14:03:07.123456 ", the local time, as the drivers' trace has it.
-std::string TraceTime() {
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
-    const std::time_t seconds = static_cast<std::time_t>(us / 1'000'000);
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
-    char text[48];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + n, sizeof text - n, ".%06d ", static_cast<int>(us % 1'000'000));
-    return text;
-}
-
-class Server {
+class Server final : public ServerCore {
   public:
-    Server(const Options& options, Bus& bus)
-        : m_options(options),
-          m_bus(bus),
-          m_faults(options.faults, options.seed),
-          m_patternRandom(options.seed + 1) {
+    Server(const Options& options, Bus& bus) : ServerCore(options, bus) {
         m_ptyDecoder.LogDropsTo(options.trace ? &m_drops : nullptr);
     }
 
-    ~Server() {
+    ~Server() override {
         for (int fd : {m_master, m_slave, m_udp}) {
             if (fd >= 0) {
                 ::close(fd);
@@ -105,8 +73,6 @@ class Server {
             ::unlink(m_options.link.c_str());
         }
     }
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
 
     int Run() {
         if ((m_options.pty && !OpenPty()) || (m_options.udpPort && !OpenUdp())) {
@@ -200,7 +166,6 @@ class Server {
         std::signal(SIGPIPE, SIG_IGN);
 
         bool stdinOpen = true;
-        auto nextPattern = Clock::now() + std::chrono::milliseconds(m_options.patternMs);
         while (!g_stop && !m_quit) {
             std::vector<pollfd> fds;
             if (m_master >= 0) {
@@ -213,8 +178,8 @@ class Server {
                 fds.push_back({STDIN_FILENO, POLLIN, 0});
             }
             std::optional<Clock::time_point> wake = NextWake();
-            if (m_options.pattern != Pattern::Fixed) {
-                wake = wake ? std::min(*wake, nextPattern) : nextPattern;
+            if (const auto pattern = PatternWake()) {
+                wake = wake ? std::min(*wake, *pattern) : *pattern;
             }
             timespec timeout{};
             timespec* timeoutPointer = nullptr;
@@ -242,10 +207,7 @@ class Server {
                 }
             }
             SendDue();
-            if (m_options.pattern != Pattern::Fixed && Clock::now() >= nextPattern) {
-                StepPattern();
-                nextPattern += std::chrono::milliseconds(m_options.patternMs);
-            }
+            StepPatternIfDue(Clock::now());
         }
         if (!m_options.quiet) {
             std::printf("stopped\n");
@@ -276,29 +238,6 @@ class Server {
         m_drops.clear();
     }
 
-    void Trace(const char* direction, bool udp, const sockaddr_in& peer, std::span<const std::uint8_t> bytes,
-               const std::string& note) {
-        if (!m_options.trace) {
-            return;
-        }
-        std::string line = TraceTime() + "rq905-sim ";
-        if (udp) {
-            char address[INET_ADDRSTRLEN] = "";
-            ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-            line += "udp " + std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
-        } else {
-            line += "pty";
-        }
-        line += ' ';
-        line += direction;
-        line += ' ';
-        wire::AppendHex(line, bytes);
-        if (!note.empty()) {
-            line += ' ' + note;
-        }
-        std::printf("%s\n", line.c_str());
-    }
-
     void ReadUdp() {
         std::array<std::uint8_t, 2048> buffer{};
         sockaddr_in peer{};
@@ -310,9 +249,9 @@ class Server {
         }
         const auto datagram = std::span(buffer.data(), static_cast<std::size_t>(n));
         if (auto request = wire::DecodeRequest(datagram)) {
-            Process(*request, datagram, true, peer);
+            Process(*request, datagram, true, PeerOf(peer));
         } else {
-            Trace("rx", true, peer, datagram,
+            Trace("rx", true, PeerOf(peer), datagram,
                   datagram.size() == wire::kRequestSize ? "ignored crc" : "ignored noise");
         }
     }
@@ -324,136 +263,13 @@ class Server {
         if (n <= 0) {
             return n < 0 && (errno == EINTR || errno == EAGAIN);
         }
-        for (const auto& line :
-             m_console.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
-            const std::string answer =
-                line.tooLong ? "error: line too long"
-                             : RunConsoleCommand(line.text, {m_bus, m_faults, m_silent, m_quit});
-            if (!answer.empty()) {
-                std::printf("%s\n", answer.c_str());
-            }
-        }
-        std::fflush(stdout);
+        Console(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
         return true;
     }
 
-    void Process(const wire::Request& request, std::span<const std::uint8_t> received, bool udp,
-                 const sockaddr_in& peer) {
-        if (m_silent) {
-            Trace("rx", udp, peer, received, "ignored silent");
-            return;
-        }
-        Module* module = m_bus.Find(request.address);
-        if (module == nullptr) {
-            Trace("rx", udp, peer, received, "ignored address");
-            return;
-        }
-        const std::uint32_t moduleSpeed = wire::kSpeeds[module->SpeedIndex()];
-        if (!udp && !m_options.anySpeed) {
-            termios tio{};
-            const std::uint32_t lineSpeed = ::tcgetattr(m_slave, &tio) == 0 ? BaudOf(::cfgetospeed(&tio)) : 0;
-            if (lineSpeed != moduleSpeed) {
-                Trace("rx", udp, peer, received, "ignored speed");
-                if (lineSpeed != m_reportedSpeed && !m_options.quiet) {
-                    std::printf("line set to %u Bd but module %u runs at %u Bd: requests ignored\n",
-                                lineSpeed, unsigned{module->Address()}, moduleSpeed);
-                    std::fflush(stdout);
-                }
-                m_reportedSpeed = lineSpeed;
-                return;
-            }
-        }
-        Trace("rx", udp, peer, received, "taken");
-        Changes changes;
-        wire::Reply reply = module->Handle(request, &changes);
-        Report(*module, changes);
-
-        // The request's own line time passes before the module has it, then
-        // its turnaround; the reply then takes its own line time, byte by
-        // byte on the pty, whole at its end over UDP.
-        auto due = Clock::now();
-        Clock::duration pace{};
-        if (m_options.lineTime) {
-            due +=
-                LineTime(wire::kRequestSize, moduleSpeed) + std::chrono::milliseconds(m_options.turnaroundMs);
-            if (udp) {
-                due += LineTime(wire::kReplySize, moduleSpeed);
-            } else {
-                pace = LineTime(1, moduleSpeed);
-            }
-        }
-        std::vector<std::uint8_t> noise;
-        std::string note;
-        const Fault fault = m_faults.Pick();
-        switch (fault) {
-            case Fault::Drop:
-                Trace("tx", udp, peer, wire::Encode(reply), "dropped");
-                return;
-            case Fault::Delay:
-                due += std::chrono::milliseconds(m_options.delayMs);
-                note = "delayed " + std::to_string(m_options.delayMs) + " ms";
-                break;
-            case Fault::WrongAddress:
-                reply.address = static_cast<std::uint8_t>(reply.address + 1);
-                note = "wrong address";
-                break;
-            case Fault::Noise:
-                noise = m_faults.Noise();
-                note = "after noise";
-                break;
-            default:
-                break;
-        }
-        auto frame = wire::Encode(reply);
-        if (fault == Fault::Corrupt) {
-            m_faults.Corrupt(frame);
-            note = "corrupted";
-        }
-        if (udp && !noise.empty()) {
-            // A stray datagram of a reply's exact size would be taken for
-            // the reply, damaged; noise on a LAN is never that polite.
-            if (noise.size() == wire::kReplySize) {
-                noise.push_back(0);
-            }
-            m_waiting.push_back({due, udp, peer, std::move(noise), pace, "noise"});
-            noise.clear();
-        }
-        noise.insert(noise.end(), frame.begin(), frame.end());
-        m_waiting.push_back({due, udp, peer, std::move(noise), pace, note});
-        SendDue();
-    }
-
-    void Report(const Module& module, const Changes& changes) {
-        // Stored registers persist whether or not anything is printed.
-        if (changes.registerWritten) {
-            std::string why;
-            if (!SaveState(m_options.statePath, m_bus.StoredState(), &why)) {
-                std::fprintf(stderr, "rq905-sim: %s\n", why.c_str());
-            }
-        }
-        if (m_options.quiet) {
-            return;
-        }
-        const unsigned address = module.Address();
-        if (changes.outputs) {
-            std::printf("module %u: outputs 0x%02X (pins 0x%02X)\n", address, unsigned{module.Outputs()},
-                        unsigned{module.OutputPins()});
-        }
-        if (changes.pwm) {
-            std::printf("module %u: pwm %u\n", address, unsigned{module.Pwm()});
-        }
-        if (changes.statusCleared) {
-            std::printf("module %u: status cleared\n", address);
-        }
-        if (changes.registerWritten) {
-            const std::uint8_t number = *changes.registerWritten;
-            std::printf("module %u: register %u = %u%s\n", address, unsigned{number},
-                        unsigned{module.Stored().Get(number)},
-                        number == reg::kBusAddress || number == reg::kSpeedIndex
-                            ? ", takes effect at next start"
-                            : "");
-        }
-        std::fflush(stdout);
+    std::uint32_t PtyLineSpeed() const override {
+        termios tio{};
+        return ::tcgetattr(m_slave, &tio) == 0 ? BaudOf(::cfgetospeed(&tio)) : 0;
     }
 
     // Bytes on the pty this long after the entry began.
@@ -472,7 +288,7 @@ class Server {
     // in order of due time, each byte written once its whole line time has
     // passed, so that a held reply never overtakes the noise meant to
     // precede it and two replies never mix.
-    void SendDue() {
+    void SendDue() override {
         const auto now = Clock::now();
         std::stable_sort(m_waiting.begin(), m_waiting.end(),
                          [](const Outgoing& a, const Outgoing& b) { return a.due < b.due; });
@@ -499,8 +315,9 @@ class Server {
                 break;
             }
             if (next->udp) {
+                const sockaddr_in peer = AddressOf(next->peer);
                 ::sendto(m_udp, next->bytes.data(), next->bytes.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&next->peer), sizeof next->peer);
+                         reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
                 Trace("tx", true, next->peer, next->bytes, next->note);
             } else {
                 next->start = std::max(next->due, m_lineFree);
@@ -525,32 +342,6 @@ class Server {
         return wake;
     }
 
-    void StepPattern() {
-        ++m_patternStep;
-        std::uint8_t pins = 0;
-        switch (m_options.pattern) {
-            case Pattern::Walk:
-                pins = static_cast<std::uint8_t>(1U << (m_patternStep % 8));
-                break;
-            case Pattern::Count:
-                pins = static_cast<std::uint8_t>(m_patternStep);
-                break;
-            case Pattern::Random:
-                pins = static_cast<std::uint8_t>(m_patternRandom());
-                break;
-            case Pattern::Fixed:
-                return;
-        }
-        for (auto& module : m_bus.Modules()) {
-            module.SetInputs(pins);
-        }
-    }
-
-    const Options& m_options;
-    Bus& m_bus;
-    FaultInjector m_faults;
-    std::mt19937 m_patternRandom;
-    unsigned m_patternStep = 0;
     int m_master = -1;
     int m_slave = -1;
     int m_udp = -1;
@@ -558,16 +349,13 @@ class Server {
     bool m_linkMade = false;
     wire::RequestDecoder m_ptyDecoder;
     std::vector<wire::RequestDecoder::Dropped> m_drops;
-    std::vector<Outgoing> m_waiting;
     std::optional<Outgoing> m_onLine;
     Clock::time_point m_lineFree{};
-    ConsoleLines m_console;
-    bool m_silent = false;
-    bool m_quit = false;
-    std::uint32_t m_reportedSpeed = 0;
 };
 
 }  // namespace
+
+void LocalTime(std::time_t seconds, std::tm& local) { ::localtime_r(&seconds, &local); }
 
 int Serve(const Options& options, Bus& bus) {
     Server server(options, bus);

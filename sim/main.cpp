@@ -7,7 +7,8 @@
 #include "Server.h"
 
 int main(int argc, char** argv) {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A size, as Windows' C library refuses a buffered mode without one.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     std::string error;
     const auto options = sim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
     if (!options) {

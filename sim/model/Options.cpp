@@ -29,19 +29,25 @@ std::optional<double> Probability(const std::string& text) {
     return p;
 }
 
-}  // namespace
-
-const char* UsageText() {
-    return R"(Usage: rq905-sim [options]
+// Without a pty, the text leaves out what only a pty does.
+std::string Usage(bool pty) {
+    std::string text = pty ? R"(Usage: rq905-sim [options]
 Simulates RQ-905 modules on one bus, reachable over a pseudo-terminal (for
 the serial drivers) and/or UDP (for the LAN converter driver). Without
 --pty or --udp it serves both: a new pty and UDP 127.0.0.1:3180.
-
-Transports
-  --pty                 serve on a new pseudo-terminal; its path is printed
+)"
+                           : R"(Usage: rq905-sim [options]
+Simulates RQ-905 modules on one bus, reachable over UDP (for the LAN
+converter driver). Without --udp it serves UDP 127.0.0.1:3180.
+)";
+    text += "\nTransports\n";
+    if (pty) {
+        text += R"(  --pty                 serve on a new pseudo-terminal; its path is printed
                         as "pty PATH"
   --link PATH           also make PATH a symlink to the pty (implies --pty)
-  --udp PORT            serve UDP on PORT (0 = any free port); printed as
+)";
+    }
+    text += R"(  --udp PORT            serve UDP on PORT (0 = any free port); printed as
                         "udp ADDR:PORT"
   --bind ADDR           UDP address to bind (default 127.0.0.1)
 
@@ -67,14 +73,23 @@ Inputs
   --pattern-ms MS       step of the pattern (default 500)
 
 Line and faults
-  --any-speed           answer on the pty whatever speed the driver set;
+)";
+    if (pty) {
+        text += R"(  --any-speed           answer on the pty whatever speed the driver set;
                         by default a request at another speed than the
                         module's is taken as garbage and ignored
   --line-time           emulate the line at the module's speed: let the
                         request's line time pass, then the turnaround, then
                         send the reply's bytes paced at the line speed (over
                         UDP the whole datagram after the reply's line time)
-  --turnaround-ms MS    the module's turnaround under --line-time (default 2)
+)";
+    } else {
+        text += R"(  --line-time           emulate the line at the module's speed: let the
+                        request's line time pass, then the turnaround and the
+                        reply's line time, then send the reply
+)";
+    }
+    text += R"(  --turnaround-ms MS    the module's turnaround under --line-time (default 2)
   --drop P              probability that a reply is lost
   --corrupt P           probability that one bit of a reply flips
   --delay P             probability that a reply is held for --delay-ms
@@ -101,11 +116,21 @@ longer than 4096 bytes is answered by one "error: line too long":
   silent on|off         stop/restart answering at all
   show                  print every module's state
   help                  this list
-  quit                  save and exit (also on SIGINT/SIGTERM)
-)";
+  quit                  save and exit )";
+    text += pty ? "(also on SIGINT/SIGTERM)\n" : "(also on Ctrl+C)\n";
+    return text;
 }
 
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error) {
+}  // namespace
+
+const char* UsageText(bool ptyAvailable) {
+    static const std::string withPty = Usage(true);
+    static const std::string withoutPty = Usage(false);
+    return (ptyAvailable ? withPty : withoutPty).c_str();
+}
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error,
+                                    bool ptyAvailable) {
     Options o;
     bool transportChosen = false;
     auto fail = [&](const std::string& why) -> std::optional<Options> {
@@ -271,6 +296,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (!ptyAvailable && (arg == "--pty" || arg == "--link" || arg == "--any-speed")) {
+            return fail(arg + " needs a pseudo-terminal, which Windows lacks: the simulator serves UDP only");
+        }
         if (arg == "--pty") {
             o.pty = true;
             transportChosen = true;
@@ -294,7 +322,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         return fail("--address + --modules runs past address 255");
     }
     if (!transportChosen) {
-        o.pty = true;
+        o.pty = ptyAvailable;
         o.udpPort = kDefaultUdpPort;
     }
     return o;

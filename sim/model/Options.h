@@ -44,8 +44,17 @@ struct Options {
 // kDefaultUdpPort.
 inline constexpr std::uint16_t kDefaultUdpPort = 3180;
 
+// Windows has no pseudo-terminals: there the simulator serves UDP only and
+// refuses the options that need one.
+#ifdef _WIN32
+inline constexpr bool kPtyAvailable = false;
+#else
+inline constexpr bool kPtyAvailable = true;
+#endif
+
 // nullopt with a reason on a bad command line.
-std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error);
-const char* UsageText();
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error,
+                                    bool ptyAvailable = kPtyAvailable);
+const char* UsageText(bool ptyAvailable = kPtyAvailable);
 
 }  // namespace sim
