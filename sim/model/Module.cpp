@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -226,7 +227,11 @@ bool SaveState(const std::string& path, const std::vector<Registers>& modules, s
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    // Windows' C library will not rename over an existing file; the
+    // filesystem library replaces it there as well.
+    std::error_code renameError;
+    std::filesystem::rename(temporary, path, renameError);
+    if (renameError) {
         if (error != nullptr) {
             *error = "cannot replace " + path;
         }
