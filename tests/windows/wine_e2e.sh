@@ -96,5 +96,7 @@ if [[ $transport == winsim ]]; then
     ! kill -0 "$simpid" 2>/dev/null || { echo "rq905-sim.exe did not end on quit"; exit 1; }
     wait "$simpid" || { echo "rq905-sim.exe ended with $? on quit"; exit 1; }
     simpid=
+    # Each write replaced the state file, which Windows' rename refuses.
+    grep -q ' 33=129 ' "$work/state" || { cat "$work/state" "$work/sim.out"; exit 1; }
 fi
 echo "$transport: identify, config write and read-back, din passed"
