@@ -65,7 +65,23 @@ int64_t SpeedDigits(const TCtlOptions& o) {
     return digits;
 }
 
+// The request of send as one number, command first.
+int64_t SendBytes(const TCtlOptions& o) {
+    int64_t v = o.sendCommand * 256 + o.sendIndex;
+    for (const uint8_t d : o.sendData) v = v * 256 + d;
+    return v;
+}
+
 const ValueCase kValueCases[] = {
+    {"SendCommandAndIndex", {"send", "200", "2"}, SendBytes, 0xC8020000000000},
+    {"SendDataByTheIntegerRule",
+     {"send", "0x67", "$0", "1", "$20", "0x20", "7", "255"},
+     SendBytes,
+     0x670001202007FF},
+    {"SendRepeat",
+     {"send", "1", "64", "--repeat", "10000"},
+     [](const TCtlOptions& o) { return *o.repeat; },
+     10000},
     {"KindName", {"identify", "--kind", "LAN"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 4},
     {"KindNumber", {"identify", "--kind", "1"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 1},
     {"KindUsb", {"identify", "--kind=usb"}, [](const TCtlOptions& o) { return *o.connection.kind; }, 3},
@@ -208,6 +224,15 @@ const UsageCase kUsageCases[] = {
      "jen pro jednu"},
     {"SaveWithoutFile", {"config", "save"}, "chybí soubor"},
     {"KeepGoingOnDiff", {"config", "diff", "f.ini", "--keep-going"}, "nepatří k příkazu config diff"},
+    {"SendWithoutIndex", {"send", "200"}, "chybí COMMAND a INDEX"},
+    {"SendByteTooBig", {"send", "200", "0", "256"}, "D0: 256"},
+    {"SendSixData", {"send", "1", "0", "1", "2", "3", "4", "5", "6"}, "nadbytečný argument 6"},
+    {"StatsWithoutWatch", {"din", "--stats"}, "--stats"},
+    {"StatsWithoutRepeat", {"send", "200", "0", "--stats"}, "--repeat"},
+    {"StatsOnRead", {"config", "read", "--stats"}, "nepatří k příkazu config read"},
+    {"CsvAndJson", {"din", "--csv", "--json"}, "--csv a --json"},
+    {"CsvOnApply", {"config", "apply", "f.ini", "--address", "1", "--csv"}, "nepatří k příkazu config apply"},
+    {"OutputEmpty", {"din", "--output="}, "--output"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ctl, UsageErrors, testing::ValuesIn(kUsageCases),
@@ -350,7 +375,8 @@ INSTANTIATE_TEST_SUITE_P(Ctl, HelpTexts,
                                          HelpCase{{"pwm"}, "Použití: rq905ctl pwm"},
                                          HelpCase{{"din"}, "Použití: rq905ctl din"},
                                          HelpCase{{"status"}, "Použití: rq905ctl status"},
-                                         HelpCase{{"scan"}, "Použití: rq905ctl scan"}));
+                                         HelpCase{{"scan"}, "Použití: rq905ctl scan"},
+                                         HelpCase{{"send"}, "Použití: rq905ctl send"}));
 
 TEST(CtlRun, UsageErrorExitsTwoWithTheReasonOnStderrOnly) {
     std::ostringstream out, err;

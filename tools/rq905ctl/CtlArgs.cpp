@@ -17,10 +17,11 @@ constexpr uint32_t kFileCommands =
 constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) |
                                   Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) | Bit(TCommand::Pwm) |
                                   Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
-                                  kFileCommands | Bit(TCommand::Ports);
+                                  kFileCommands | Bit(TCommand::Ports) | Bit(TCommand::Send);
 
-// What follows a command word: nothing, a number (dout, pwm) or a file.
-enum class TOperand : uint8_t { None, Number, File };
+// What follows a command word: nothing, a number (dout, pwm), a file, or
+// the bytes of a request (send).
+enum class TOperand : uint8_t { None, Number, File, Request };
 
 struct TCommandWord {
     const char* name;
@@ -42,6 +43,7 @@ constexpr std::array kCommandWords{
     TCommandWord{"status", "status", nullptr, TCommand::Status, TOperand::None},
     TCommandWord{"scan", "scan", nullptr, TCommand::Scan, TOperand::None},
     TCommandWord{"ports", "ports", nullptr, TCommand::Ports, TOperand::None},
+    TCommandWord{"send", "send", nullptr, TCommand::Send, TOperand::Request},
 };
 
 constexpr const char* kConfigWords = "read, write, save, apply nebo diff";
@@ -111,6 +113,12 @@ constexpr uint32_t kConnected = kAllCommands & ~Bit(TCommand::Ports);
 // ports shows the device of the COM port and ISA card the connection names.
 constexpr uint32_t kDevices = kConnected | Bit(TCommand::Ports);
 constexpr uint32_t kWrite = Bit(TCommand::ConfigWrite);
+// Commands whose results have a CSV form.
+constexpr uint32_t kCsv = Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
+                          Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigDiff) | Bit(TCommand::Send);
+// Commands that may run many transactions.
+constexpr uint32_t kStats = Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
+                            Bit(TCommand::ConfigApply) | Bit(TCommand::Send);
 
 const std::array kOptions{
     TOptionSpec{"--json", false, kAllCommands, "",
@@ -201,6 +209,16 @@ const std::array kOptions{
                 [](TCtlOptions& o, std::string_view) { return o.includeAddress = true; }},
     TOptionSpec{"--keep-going", false, Bit(TCommand::ConfigApply), "",
                 [](TCtlOptions& o, std::string_view) { return o.keepGoing = true; }},
+    TOptionSpec{"--repeat", true, Bit(TCommand::Send), "1-2147483647",
+                [](TCtlOptions& o, std::string_view v) { return Number(v, 1, INT32_MAX, o.repeat); }},
+    TOptionSpec{"--stats", false, kStats, "",
+                [](TCtlOptions& o, std::string_view) { return o.stats = true; }},
+    TOptionSpec{"--csv", false, kCsv, "", [](TCtlOptions& o, std::string_view) { return o.csv = true; }},
+    TOptionSpec{"--output", true, kCsv, "soubor",
+                [](TCtlOptions& o, std::string_view v) {
+                    o.output = std::string(v);
+                    return !v.empty();
+                }},
 };
 
 // The option's entry for the command, or else its first entry.
@@ -394,6 +412,24 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
                 o.value = *v;
                 ++used;
             }
+        } else if (match->operand == TOperand::Request) {
+            // COMMAND INDEX [D0 D1 D2 D3 D4], each a byte.
+            static constexpr const char* kNames[] = {"COMMAND", "INDEX", "D0", "D1", "D2", "D3", "D4"};
+            if (words.size() < used + 2 && !o.help) return Fail("send: chybí COMMAND a INDEX");
+            for (std::size_t n = 0; n < 7 && used < words.size(); ++n, ++used) {
+                std::optional<uint8_t> v;
+                if (!Byte(words[used], v)) {
+                    return Fail("send: neplatná hodnota " + std::string(kNames[n]) + ": " +
+                                Typed(words[used]) + " (0-255)");
+                }
+                if (n == 0) {
+                    o.sendCommand = *v;
+                } else if (n == 1) {
+                    o.sendIndex = *v;
+                } else {
+                    o.sendData[n - 2] = *v;
+                }
+            }
         }
     }
     if (o.help) {
@@ -416,6 +452,11 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
     if (o.command == TCommand::ConfigWrite && o.changes.Empty())
         return Fail("config write: chybí hodnota k zápisu");
     if (o.count && !o.watch) return Fail("volba --count patří k --watch");
+    if (o.stats && (o.command == TCommand::Din || o.command == TCommand::Status) && !o.watch)
+        return Fail("volba --stats patří k --watch");
+    if (o.stats && o.command == TCommand::Send && !o.repeat) return Fail("volba --stats patří k --repeat");
+    if (o.csv && o.json) return Fail("volby --csv a --json nelze spojit");
+    if (o.csv && o.clear) return Fail("volby --csv a --clear nelze spojit");
     if (o.clear && o.watch) return Fail("volby --clear a --watch nelze spojit");
     if (o.scanFrom > o.scanTo) return Fail("rozsah adres: --from je větší než --to");
     if (o.command == TCommand::ConfigApply) {

@@ -23,6 +23,7 @@ enum class TCommand : uint8_t {
     ConfigApply,
     ConfigDiff,
     Ports,
+    Send,
 };
 
 // Each part of the connection that the settings file gives, when the
@@ -77,6 +78,14 @@ struct TCtlOptions {
     std::vector<uint8_t> addresses;      // of config apply, in the order given
     bool includeAddress = false;         // the file's bus address and line speed too
     bool keepGoing = false;
+    // send: the request; D0-D4 not given are 0.
+    uint8_t sendCommand = 0;
+    uint8_t sendIndex = 0;
+    uint8_t sendData[5]{};
+    std::optional<uint32_t> repeat;     // transactions of send
+    bool stats = false;                 // a link statistics summary at the end
+    bool csv = false;                   // output as CSV
+    std::optional<std::string> output;  // results appended to this file; as given, for the file system
 };
 
 struct TParseResult {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -11,7 +12,9 @@
 #include "CtlConnection.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
+#include "CtlOutputFile.h"
 #include "CtlPorts.h"
+#include "CtlStats.h"
 #include "CtlTime.h"
 #include "core/ConfigRegisters.h"
 #include "core/Cp1250.h"
@@ -73,16 +76,19 @@ void AppendDone(const TRegisterSequence& sequence, const TSequenceOutcome& outco
 
 class TCommandRun {
   public:
-    // fileConfig: the values of config apply's or diff's file.
-    TCommandRun(const TCtlOptions& options, TCtlIo& io, const TModuleConfig& fileConfig)
+    // fileConfig: the values of config apply's or diff's file; output: the
+    // open file of --output, if given.
+    TCommandRun(const TCtlOptions& options, TCtlIo& io, const TModuleConfig& fileConfig, TOutputFile* output)
         : m_o(options),
           m_io(io),
           m_file(fileConfig),
+          m_output(output),
           m_failureExit(options.command == TCommand::ConfigDiff ? kExitDiffFailure : kExitFailure) {}
 
     int Run(const std::string& settingsPath);
 
   private:
+    int RunCommand(const std::string& settingsPath);
     // A failure of the module or the link; texts are Windows-1250. context
     // leads the text for a person; JSON carries it in the extra members.
     int Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more = {},
@@ -92,7 +98,17 @@ class TCommandRun {
     // The link could not be set up; a serial device that could not be
     // found or opened is named, with the system's reason.
     int LinkFail(const TLinkOutcome& outcome);
-    void Result(const std::string& text, const TJsonObject& json);
+    // False when the --output file could not take it.
+    bool Result(const std::string& text, const TJsonObject& json);
+    // A result line, to the --output file or else to standard output, the
+    // CSV header first where there is none yet. False when the file could
+    // not take it, which has been reported.
+    bool Emit(const std::string& line);
+    // The header of the CSV that follows, with the number of value columns
+    // a failed reading of a watch leaves empty.
+    void CsvHeader(const std::vector<std::string>& fields, std::size_t values = 0);
+    // The header alone, when no line may follow.
+    bool CsvHeaderOnly();
     // A signal stopped the run before a transaction. written: the registers
     // config write had written by then; remaining: the modules config apply
     // did not begin.
@@ -119,20 +135,31 @@ class TCommandRun {
     int Din();
     int Status();
     int Scan();
+    int Send();
     // Polls once, or at period until Ctrl-C or --count. poll returns the
-    // reply of its transaction and sets the text and adds the JSON members
-    // of its reading.
+    // reply of its transaction and sets the text, the JSON members and the
+    // CSV fields of its reading.
     int Poll(std::chrono::milliseconds period,
-             const std::function<TReply(std::string& text, TJsonObject& json)>& poll);
+             const std::function<TReply(std::string& text, TJsonObject& json, std::vector<std::string>& csv)>&
+                 poll);
+    // The summary of --stats, once the link is closed.
+    void Summary();
 
     TSequenceHooks Hooks();
 
     const TCtlOptions& m_o;
     TCtlIo& m_io;
     const TModuleConfig m_file;
+    TOutputFile* const m_output;
     const int m_failureExit;
     TData m_data;
     TIdent m_ident;
+    std::string m_csvHeader;
+    std::size_t m_csvValues = 0;
+    bool m_headerDone = false;
+    bool m_outputFailed = false;
+    TLinkStats m_stats;
+    std::unique_ptr<TStatsRecorder> m_recorder;
 };
 
 int TCommandRun::Fail(uint32_t code, const std::string& text, const std::function<void(TJsonObject&)>& more,
@@ -175,8 +202,62 @@ int TCommandRun::LinkFail(const TLinkOutcome& outcome) {
     return exit;
 }
 
-void TCommandRun::Result(const std::string& text, const TJsonObject& json) {
-    WriteLine(m_io.out, m_o.json ? json.Str() : text);
+bool TCommandRun::Result(const std::string& text, const TJsonObject& json) {
+    return Emit(m_o.json ? json.Str() : text);
+}
+
+bool TCommandRun::Emit(const std::string& line) {
+    if (m_outputFailed) return false;
+    if (m_output == nullptr) {
+        if (!m_csvHeader.empty() && !m_headerDone) WriteLine(m_io.out, m_csvHeader);
+        m_headerDone = true;
+        WriteLine(m_io.out, line);
+        return true;
+    }
+    // A file emptied by a rotation gets the header again.
+    std::string text;
+    if (!m_csvHeader.empty() && m_output->Empty()) text = Cp1250ToUtf8(m_csvHeader) + "\n";
+    text += Cp1250ToUtf8(line) + "\n";
+    std::string reason;
+    if (m_output->Append(text, reason)) return true;
+    m_outputFailed = true;
+    WriteLine(m_io.err, "rq905ctl: zápis do souboru " + Utf8ToCp1250(m_o.output.value_or("")) +
+                            " selhal, výstup skončil: " + reason);
+    return false;
+}
+
+void TCommandRun::CsvHeader(const std::vector<std::string>& fields, std::size_t values) {
+    if (!m_o.csv) return;
+    m_csvHeader = CsvLine(fields);
+    m_csvValues = values;
+}
+
+bool TCommandRun::CsvHeaderOnly() {
+    if (m_csvHeader.empty()) return true;
+    if (m_output == nullptr) {
+        if (!m_headerDone) WriteLine(m_io.out, m_csvHeader);
+        m_headerDone = true;
+        return true;
+    }
+    if (!m_output->Empty()) return true;
+    std::string reason;
+    if (m_output->Append(Cp1250ToUtf8(m_csvHeader) + "\n", reason)) return true;
+    m_outputFailed = true;
+    WriteLine(m_io.err,
+              "rq905ctl: zápis do souboru " + Utf8ToCp1250(m_o.output.value_or("")) + " selhal: " + reason);
+    return false;
+}
+
+void TCommandRun::Summary() {
+    m_recorder->Finish();
+    const bool perAddress = m_o.command == TCommand::Scan || m_o.command == TCommand::ConfigApply;
+    if (m_o.json) {
+        WriteLine(m_io.out, StatsJson(m_stats, perAddress));
+    } else {
+        // Beside CSV on standard output it goes to standard error, so that
+        // the CSV stays one table.
+        WriteLine(m_o.csv && m_output == nullptr ? m_io.err : m_io.out, StatsText(m_stats, perAddress));
+    }
 }
 
 int TCommandRun::Interrupted(const std::vector<uint8_t>* written, const std::vector<uint8_t>* remaining) {
@@ -209,10 +290,21 @@ TSequenceHooks TCommandRun::Hooks() {
 }
 
 int TCommandRun::Run(const std::string& settingsPath) {
+    const int exit = RunCommand(settingsPath);
+    if (m_recorder) {
+        CloseLink(m_data);
+        Summary();
+    }
+    return exit;
+}
+
+int TCommandRun::RunCommand(const std::string& settingsPath) {
     PrepareData(m_data, settingsPath, m_o.connection);
     if (m_o.command == TCommand::Ports) return ListPorts(m_o, m_data, {}, m_io);
     if (m_o.trace) SetTraceFile(*m_o.trace);
+    if (m_o.stats) m_recorder = std::make_unique<TStatsRecorder>(m_stats, m_o.trace);
     if (m_o.command == TCommand::Scan) return Scan();
+    if (m_o.command == TCommand::Send) return Send();
     if (m_o.command == TCommand::ConfigApply) return ConfigApply();
 
     TIdent& ident = m_ident;
@@ -255,6 +347,7 @@ int TCommandRun::Run(const std::string& settingsPath) {
         case TCommand::Scan:
         case TCommand::ConfigApply:
         case TCommand::Ports:
+        case TCommand::Send:
         case TCommand::None:
             break;
     }
@@ -388,8 +481,19 @@ std::optional<int> TCommandRun::ReadAll(TModuleConfig& config) {
 int TCommandRun::ConfigRead() {
     TModuleConfig config = m_data.ModuleConfig;
     if (const auto exit = ReadAll(config)) return *exit;
-    Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config)));
-    return kExitOk;
+    if (m_o.csv) {
+        // One line per module, so that the reads of many append into one table.
+        std::vector<std::string> header{"address", "ident"};
+        std::vector<std::string> row{IntToStr(m_data.ModuleAddress), PrintableText(m_ident.Text())};
+        for (const TConfigKey& key : kConfigKeys) {
+            header.push_back(key.name);
+            row.push_back(key.text(config));
+        }
+        CsvHeader(header);
+        return Emit(CsvLine(row)) ? kExitOk : kExitFailure;
+    }
+    return Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config))) ? kExitOk
+                                                                                       : kExitFailure;
 }
 
 int TCommandRun::ConfigSave() {
@@ -411,6 +515,7 @@ int TCommandRun::ConfigDiff() {
     TModuleConfig config = m_data.ModuleConfig;
     if (const auto exit = ReadAll(config)) return *exit;
     std::vector<std::string> json;
+    std::vector<std::string> csv;
     std::string text;
     for (const TConfigKey& key : kConfigKeys) {
         if (key.addressGroup && !m_o.includeAddress) continue;
@@ -418,14 +523,26 @@ int TCommandRun::ConfigDiff() {
         const std::string file = key.text(m_file);
         if (module == file) continue;
         json.push_back(TJsonObject().Text("key", key.name).Text("module", module).Text("file", file).Str());
+        csv.push_back(CsvLine({IntToStr(m_data.ModuleAddress), key.name, module, file}));
         text += (text.empty() ? "" : "\n") + std::string(key.name) + ": modul " + module + ", soubor " + file;
     }
-    Result(
-        json.empty() ? "Konfigurace modulu odpovídá souboru." : text,
-        TJsonObject().Bool("equal", json.empty()).Raw("differences", JsonArrayOf(json.data(), json.size())));
-    return json.empty() ? kExitOk : kExitFailure;
+    const int exit = json.empty() ? kExitOk : kExitFailure;
+    if (m_o.csv) {
+        // Equal: the header alone.
+        CsvHeader({"address", "key", "module", "file"});
+        if (!CsvHeaderOnly()) return m_failureExit;
+        for (const std::string& line : csv) {
+            if (!Emit(line)) return m_failureExit;
+        }
+        return exit;
+    }
+    if (!Result(json.empty() ? "Konfigurace modulu odpovídá souboru." : text,
+                TJsonObject()
+                    .Bool("equal", json.empty())
+                    .Raw("differences", JsonArrayOf(json.data(), json.size()))))
+        return m_failureExit;
+    return exit;
 }
-
 TCommandRun::TApplied TCommandRun::ApplyTo(uint8_t address) {
     const std::string head = "Adresa " + IntToStr(address) + ": ";
     std::vector<uint8_t> written;
@@ -556,8 +673,9 @@ int TCommandRun::SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t 
     return kExitOk;
 }
 
-int TCommandRun::Poll(std::chrono::milliseconds period,
-                      const std::function<TReply(std::string& text, TJsonObject& json)>& poll) {
+int TCommandRun::Poll(
+    std::chrono::milliseconds period,
+    const std::function<TReply(std::string& text, TJsonObject& json, std::vector<std::string>& csv)>& poll) {
     std::string lastText;
     bool lastOk = false;
     bool first = true;
@@ -565,7 +683,8 @@ int TCommandRun::Poll(std::chrono::milliseconds period,
     for (uint32_t n = 0; !m_o.count || n < *m_o.count; ++n) {
         std::string text;
         TJsonObject reading;
-        const TReply r = poll(text, reading);
+        std::vector<std::string> row;
+        const TReply r = poll(text, reading, row);
         // A watched line tells when it was seen: changes are rare, and the
         // time is what a log of them is read for.
         const TLocalTime at = m_o.watch ? LocalTimeNow() : TLocalTime{};
@@ -580,20 +699,38 @@ int TCommandRun::Poll(std::chrono::milliseconds period,
         const uint8_t status = r.status;
         const bool ok = status == 0;
         const std::string failure = ok ? "" : ResultMessage(m_data.Kind, status);
-        // A watch reports the first reading and every change, so that a
-        // quiet line stays quiet over a slow remote terminal.
-        if (first || ok != lastOk || (ok ? text : failure) != lastText) {
+        bool written = true;
+        if (m_o.csv) {
+            // A CSV log has a line per sample, failed ones included, so
+            // that it reads as a time series.
+            if (m_o.watch) {
+                if (!ok) row.assign(m_csvValues, "");
+                row.insert(row.begin(), at.iso);
+                row.push_back(ok ? "" : IntToStr(status));
+                row.push_back(failure);
+                written = Emit(CsvLine(row));
+            } else if (ok) {
+                written = Emit(CsvLine(row));
+            } else {
+                Fail(status, failure);
+            }
+        } else if (first || ok != lastOk || (ok ? text : failure) != lastText) {
+            // A watch reports the first reading and every change, so that a
+            // quiet line stays quiet over a slow remote terminal.
             if (ok) {
-                WriteLine(m_io.out, m_o.json ? json.Str() : (m_o.watch ? at.clock + " " : "") + text);
+                written = Emit(m_o.json ? json.Str() : (m_o.watch ? at.clock + " " : "") + text);
             } else if (m_o.watch && m_o.json) {
                 const TJsonObject error = TJsonObject().Number("code", status).Text("text", failure);
-                WriteLine(m_io.out, json.Raw("error", error.Str()).Str());
+                written = Emit(json.Raw("error", error.Str()).Str());
             } else if (m_o.watch) {
                 WriteLine(m_io.err, at.clock + " rq905ctl: " + failure);
             } else {
                 Fail(status, failure);
             }
         }
+        // The file of --output could not take the line (a full disk): the
+        // watch ends rather than poll on unrecorded.
+        if (!written) return kExitFailure;
         first = false;
         lastOk = ok;
         lastText = ok ? text : failure;
@@ -608,13 +745,30 @@ int TCommandRun::Poll(std::chrono::milliseconds period,
     return lastOk ? kExitOk : kExitFailure;
 }
 
+// A watch's CSV: the time first, the values, then the code and text of a
+// failed reading.
+std::vector<std::string> CsvColumns(bool watch, std::vector<std::string> values) {
+    if (!watch) return values;
+    values.insert(values.begin(), "time");
+    values.push_back("error_code");
+    values.push_back("error_text");
+    return values;
+}
+
 int TCommandRun::Din() {
-    return Poll(kInputsPeriod, [this](std::string& text, TJsonObject& json) {
+    static const std::vector<std::string> kValues{"inputs", "din0", "din1", "din2", "din3",
+                                                  "din4",   "din5", "din6", "din7"};
+    CsvHeader(CsvColumns(m_o.watch, kValues), kValues.size());
+    return Poll(kInputsPeriod, [this](std::string& text, TJsonObject& json, std::vector<std::string>& csv) {
         const TReply r = Transact(kCmdRead, kIndexDigital);
         if (r.status != 0 || r.interrupted) return r;
         const uint8_t v = r.d[1];
         text = "Vstupy " + Hex(v, 2) + ":";
-        for (unsigned n = 0; n < 8; ++n) text += " DIN" + IntToStr(n) + "=" + IntToStr((v >> n) & 1);
+        csv.push_back(IntToStr(v));
+        for (unsigned n = 0; n < 8; ++n) {
+            text += " DIN" + IntToStr(n) + "=" + IntToStr((v >> n) & 1);
+            csv.push_back(IntToStr((v >> n) & 1));
+        }
         json.Number("inputs", v)
             .Raw("din", JsonArray({v & 1, (v >> 1) & 1, (v >> 2) & 1, (v >> 3) & 1, (v >> 4) & 1,
                                    (v >> 5) & 1, (v >> 6) & 1, (v >> 7) & 1}));
@@ -630,16 +784,22 @@ int TCommandRun::Status() {
         Result("Status registr vynulován.", TJsonObject().Bool("cleared", true));
         return kExitOk;
     }
-    return Poll(kStatusPeriod, [this](std::string& text, TJsonObject& json) {
+    std::vector<std::string> values{"status", "status_hex"};
+    for (const TStatusBit& b : kStatusBits) values.push_back(b.name);
+    CsvHeader(CsvColumns(m_o.watch, values), values.size());
+    return Poll(kStatusPeriod, [this](std::string& text, TJsonObject& json, std::vector<std::string>& csv) {
         const TReply r = Transact(kCmdReadStatus, 0);
         if (r.status != 0 || r.interrupted) return r;
         const uint32_t value =
             r.d[1] | (uint32_t{r.d[2]} << 8) | (uint32_t{r.d[3]} << 16) | (uint32_t{r.d[4]} << 24);
         std::string names;
         TJsonObject bits;
+        csv.push_back(std::to_string(value));
+        csv.push_back(Hex(value, 8));
         for (const TStatusBit& b : kStatusBits) {
             const bool set = ((r.d[1] >> b.bit) & 1) != 0;
             bits.Bool(b.name, set);
+            csv.push_back(set ? "1" : "0");
             if (set) names += std::string(" ") + b.name;
         }
         text =
@@ -649,6 +809,54 @@ int TCommandRun::Status() {
             .Raw("bits", bits.Str());
         return r;
     });
+}
+
+int TCommandRun::Send() {
+    const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
+    if (opened.interrupted) return Interrupted();
+    if (opened.code != 0) return LinkFail(opened);
+    const bool repeated = m_o.repeat.has_value();
+    std::vector<std::string> header{"command", "index", "status", "text", "d0", "d1", "d2", "d3", "d4"};
+    if (repeated) header.insert(header.begin(), "time");
+    CsvHeader(header);
+    bool allOk = true;
+    for (uint32_t n = 0; n < m_o.repeat.value_or(1); ++n) {
+        // Nothing but the request itself goes out: no identification, so
+        // that a module in any state can be reached.
+        const TReply r =
+            TransactBytes(m_data, m_data.ModuleAddress, m_o.sendCommand, m_o.sendIndex, m_o.sendData);
+        if (r.interrupted) return Interrupted();
+        const std::string text = ResultMessage(m_data.Kind, r.status);
+        allOk = allOk && r.status == 0;
+        const TLocalTime at = repeated ? LocalTimeNow() : TLocalTime{};
+        std::string line;
+        if (m_o.csv) {
+            std::vector<std::string> row{IntToStr(m_o.sendCommand), IntToStr(m_o.sendIndex),
+                                         IntToStr(r.status), text};
+            if (repeated) row.insert(row.begin(), at.iso);
+            for (const uint8_t d : r.d) row.push_back(IntToStr(d));
+            line = CsvLine(row);
+        } else if (m_o.json) {
+            TJsonObject json;
+            if (repeated) json.Text("time", at.iso);
+            line = json.Number("command", m_o.sendCommand)
+                       .Number("index", m_o.sendIndex)
+                       .Number("status", r.status)
+                       .Text("text", text)
+                       .Raw("d", JsonArray({r.d[0], r.d[1], r.d[2], r.d[3], r.d[4]}))
+                       .Str();
+        } else {
+            line = (repeated ? at.clock + " " : "") + "Stav " + IntToStr(r.status) + " (" + text + "):";
+            for (int i = 0; i < 5; ++i)
+                line += " D" + IntToStr(i) + "=" + Hex(r.d[i], 2) + " (" + IntToStr(r.d[i]) + ")";
+        }
+        if (!Emit(line)) {
+            CloseLink(m_data);
+            return kExitFailure;
+        }
+    }
+    CloseLink(m_data);
+    return allOk ? kExitOk : kExitFailure;
 }
 
 int TCommandRun::Scan() {
@@ -673,6 +881,7 @@ int TCommandRun::Scan() {
     if (opened.code != 0) return LinkFail(opened);
 
     const bool bySpeed = !m_o.scanSpeeds.empty();
+    CsvHeader({"address", "speed", "name", "version", "ident"});
     std::vector<std::string> found;
     std::vector<std::string> errors;
     bool done = false;
@@ -701,10 +910,14 @@ int TCommandRun::Scan() {
                                     .Text("version", ident.version)
                                     .Text("ident", ident.Text())
                                     .Str());
-                if (!m_o.json)
-                    WriteLine(m_io.out,
-                              "Adresa " + IntToStr(address) + at + ": " + PrintableText(ident.Text()));
-                done = m_o.scanFirst;
+                if (m_o.csv) {
+                    done =
+                        !Emit(CsvLine({IntToStr(address), IntToStr(m_data.Speed), PrintableText(ident.name),
+                                       PrintableText(ident.version), PrintableText(ident.Text())}));
+                } else if (!m_o.json) {
+                    done = !Emit("Adresa " + IntToStr(address) + at + ": " + PrintableText(ident.Text()));
+                }
+                done = done || m_o.scanFirst;
             } else if (outcome.code != 0 && (outcome.code != 11 || firstStatus == 0)) {
                 // Silence at an address is the normal case; anything else is
                 // worth telling (a damaged reply, a module that stopped).
@@ -723,17 +936,19 @@ int TCommandRun::Scan() {
     if (m_o.json) {
         std::vector<std::string> bauds;
         for (const uint8_t index : speeds) bauds.push_back(IntToStr(SpeedFromIndex(index)));
-        WriteLine(m_io.out, TJsonObject()
-                                .Number("from", m_o.scanFrom)
-                                .Number("to", m_o.scanTo)
-                                .Raw("speeds", JsonArrayOf(bauds.data(), bauds.size()))
-                                .Raw("modules", JsonArrayOf(found.data(), found.size()))
-                                .Raw("errors", JsonArrayOf(errors.data(), errors.size()))
-                                .Str());
+        Emit(TJsonObject()
+                 .Number("from", m_o.scanFrom)
+                 .Number("to", m_o.scanTo)
+                 .Raw("speeds", JsonArrayOf(bauds.data(), bauds.size()))
+                 .Raw("modules", JsonArrayOf(found.data(), found.size()))
+                 .Raw("errors", JsonArrayOf(errors.data(), errors.size()))
+                 .Str());
+    } else if (m_o.csv) {
+        CsvHeaderOnly();
     } else {
-        WriteLine(m_io.out, "Nalezeno modulů: " + IntToStr(static_cast<int64_t>(found.size())));
+        Emit("Nalezeno modulů: " + IntToStr(static_cast<int64_t>(found.size())));
     }
-    return found.empty() ? kExitFailure : kExitOk;
+    return found.empty() || m_outputFailed ? kExitFailure : kExitOk;
 }
 
 }  // namespace
@@ -794,8 +1009,12 @@ int RunCtl(const std::vector<std::string>& args, const std::string& defaultSetti
             return usage(file + reason);
     }
     if (o.command == TCommand::ConfigSave && !WritableTarget(o.file, reason)) return usage(file + reason);
+    // A file that cannot take the results is known before the module is asked.
+    TOutputFile output;
+    if (o.output && !output.Open(*o.output, reason))
+        return usage("soubor " + Utf8ToCp1250(*o.output) + ": " + reason);
     TCtlIo quiet = io;
     if (parsed.options.json) quiet.progress = false;
-    TCommandRun run(parsed.options, quiet, fileConfig);
+    TCommandRun run(parsed.options, quiet, fileConfig, o.output ? &output : nullptr);
     return run.Run(parsed.options.settingsPath.value_or(defaultSettingsPath));
 }

@@ -27,13 +27,18 @@ TLinkOutcome Interrupted() { return {0, {}, true}; }
 }  // namespace
 
 TReply Transact(const TData& data, uint8_t address, uint8_t command, uint8_t index, uint8_t d1, uint8_t d2) {
+    const uint8_t d[5] = {0, d1, d2, 0, 0};
+    return TransactBytes(data, address, command, index, d);
+}
+
+TReply TransactBytes(const TData& data, uint8_t address, uint8_t command, uint8_t index,
+                     const uint8_t (&d)[5]) {
     TReply r;
     if (InterruptRequested()) {
         r.interrupted = true;
         return r;
     }
-    r.d[1] = d1;
-    r.d[2] = d2;
+    for (int i = 0; i < 5; ++i) r.d[i] = d[i];
     TCellBlock reply{};
     ModuleTransaction(data.Kind, data.Handle, address, command, index, r.d[0], r.d[1], r.d[2], r.d[3], r.d[4],
                       r.status, reply);

@@ -34,6 +34,9 @@ struct TReply {
 };
 TReply Transact(const TData& data, uint8_t address, uint8_t command, uint8_t index, uint8_t d1 = 0,
                 uint8_t d2 = 0);
+// The same with all five data bytes D0-D4, as send gives them.
+TReply TransactBytes(const TData& data, uint8_t address, uint8_t command, uint8_t index,
+                     const uint8_t (&d)[5]);
 
 // How long the driver waits for a reply: the tool's standard mode, the
 // tight one, or the scan mode, which waits for a reply's first byte only.

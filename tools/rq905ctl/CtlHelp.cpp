@@ -26,6 +26,18 @@ constexpr const char* kConnectionHelp =
     "\n"
     "Společné volby:\n"
     "  --json              výstup pro stroje (JSON, UTF-8)\n"
+    "  --csv               výstup CSV (UTF-8, jeden řádek záhlaví, pole podle\n"
+    "                      RFC 4180; se --watch na každé čtení řádek začínající\n"
+    "                      místním časem ISO 8601 s ms a posunem zóny)\n"
+    "  --output SOUBOR     výsledky připojí na konec souboru, každý řádek hned\n"
+    "                      zapsaný; záhlaví CSV jen do prázdného souboru (i po\n"
+    "                      vyprázdnění rotací, logrotate copytruncate); soubor,\n"
+    "                      který nelze otevřít, je chybné použití (2); když zápis\n"
+    "                      selže (plný disk), příkaz skončí s kódem 1\n"
+    "  --stats             na konci (i po Ctrl-C) statistika spojení: transakce,\n"
+    "                      odpovědi, bez odpovědi, poškozené a odmítnuté odpovědi,\n"
+    "                      chybové stavy modulu, doba odezvy min/medián/p99/max;\n"
+    "                      scan a config apply i po adresách\n"
     "  --help              tato nápověda\n"
     "  --version           název a verze programu\n"
     "\n"
@@ -55,6 +67,13 @@ constexpr const char* kGeneralHelp =
     "  scan [--from A] [--to B] [--speeds SEZNAM|all]\n"
     "                           vyhledá moduly v rozsahu adres (a rychlostí)\n"
     "  ports                    sériová zařízení a která by ovladače použily\n"
+    "  send PŘÍKAZ INDEX [D0 D1 D2 D3 D4] [--repeat N]\n"
+    "                           pošle modulu jednu transakci a vypíše odpověď\n"
+    "\n"
+    "Výstup: text, --json, nebo --csv (din, status, scan, config read,\n"
+    "config diff, send); --output SOUBOR připojí výsledky k souboru.\n"
+    "--stats vypíše na konci statistiku spojení (din a status s --watch, scan,\n"
+    "config apply, send s --repeat).\n"
     "\n";
 
 constexpr const char* kIdentifyHelp =
@@ -151,6 +170,19 @@ constexpr const char* kScanHelp =
     "                       obvykle 16 ms: --scan-wait-ms 20)\n"
     "\n";
 
+constexpr const char* kSendHelp =
+    "Použití: rq905ctl send PŘÍKAZ INDEX [D0 D1 D2 D3 D4] [--repeat N [--stats]]\n"
+    "                       [volby]\n"
+    "Pošle modulu na --address jednu transakci (každé číslo 0-255, chybějící\n"
+    "D0-D4 jsou 0), bez identifikace, a vypíše stav (kód a text) a D0-D4\n"
+    "odpovědi šestnáctkově i desítkově. Pro každý příkaz, i nedokumentovaný.\n"
+    "Návratový kód 1, když stav není 0.\n"
+    "\n"
+    "  --repeat N           pošle transakci N krát za sebou, každou na řádek\n"
+    "                       s místním časem; kód 1, když některá selhala;\n"
+    "                       Ctrl-C skončí s kódem 130\n"
+    "\n";
+
 constexpr const char* kPortsHelp =
     "Použití: rq905ctl ports [--com N] [--isa-base ADR] [--json] [--settings SOUBOR]\n"
     "Vypíše sériová zařízení počítače: odkazy /dev/serial/by-id se zařízením,\n"
@@ -199,6 +231,9 @@ std::string HelpText(TCommand command) {
             break;
         case TCommand::Ports:
             head = kPortsHelp;
+            break;
+        case TCommand::Send:
+            head = kSendHelp;
             break;
     }
     return std::string(head) + kConnectionHelp;

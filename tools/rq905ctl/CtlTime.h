@@ -9,3 +9,18 @@ struct TLocalTime {
 };
 
 TLocalTime LocalTimeNow();
+
+// A local date and time as the platform gives it, and the zone's offset
+// from UTC then, in minutes (east positive).
+struct TCivilTime {
+    int year = 1970;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+    int offsetMinutes = 0;
+};
+
+TLocalTime FormatLocalTime(const TCivilTime& t);

@@ -1,0 +1,30 @@
+// The file of --output: results appended, one whole line per write, so a
+// long watch logs each sample as it comes. It is opened for appending
+// only, so that logrotate's copytruncate is safe: after the copy empties
+// it, the next line goes to its new end, and a file found empty gets the
+// header line again first.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class TOutputFile {
+  public:
+    TOutputFile() = default;
+    ~TOutputFile();
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    // path as given, for the file system; reason is Windows-1250.
+    bool Open(const std::string& path, std::string& reason);
+    bool IsOpen() const { return m_handle != -1; }
+    // The file holds nothing (new, or emptied by a rotation).
+    bool Empty() const;
+    // One UTF-8 line, its end included, in one write; false with the
+    // system's reason (Windows-1250) when it could not be written whole.
+    bool Append(std::string_view line, std::string& reason);
+
+  private:
+    std::intptr_t m_handle = -1;
+};
