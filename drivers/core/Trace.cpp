@@ -40,7 +40,7 @@ Verdict WhyRefused(const wire::Reply& reply, const wire::Request& request) {
 }
 
 std::unique_ptr<Tracer> Tracer::FromEnvironment(const char* library) {
-    auto sink = OpenTraceSink(std::getenv(kTraceVariable));
+    auto sink = OpenTraceSink(std::getenv(kTraceVariable), library);
     return sink ? std::make_unique<Tracer>(std::move(sink), library) : nullptr;
 }
 

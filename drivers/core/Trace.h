@@ -49,7 +49,8 @@ struct TraceRecord {
 
 class Tracer {
   public:
-    // A tracer when the trace variable names a file that opens, else null.
+    // A tracer when the trace variable names a file that opens, else null
+    // (and a file that does not open is told on standard error).
     static std::unique_ptr<Tracer> FromEnvironment(const char* library);
     Tracer(std::shared_ptr<TraceSink> sink, const char* library);
 

@@ -1,0 +1,231 @@
+// rq905ctl as a process under hostile surroundings: its standard streams
+// lost or broken, a trace that cannot be written, files that are no regular
+// files. Each run is bounded, so a hang fails the test instead of the run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "SimProcess.h"
+#include "core/Cp1250.h"
+
+extern char** environ;
+
+namespace {
+
+using Args = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "rq905-robust-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+    }
+    std::string Path(const std::string& name) const { return m_path + "/" + name; }
+
+  private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+struct TRun {
+    int exit = -1;  // -1: killed by a signal; -2: did not end in time
+    std::string out;
+    std::string err;  // Windows-1250
+    Clock::duration took{};
+};
+
+// How the child's standard output and error are set up; by default each
+// goes to a file that the run reads back.
+using TStdio = std::function<void(posix_spawn_file_actions_t&)>;
+
+TRun RunCtl(const Args& args, const Args& env = {}, const TStdio& stdio = {},
+         std::chrono::seconds limit = std::chrono::seconds(30)) {
+    static const TempDir dir;
+    static int serial = 0;
+    const std::string out = dir.Path("out" + std::to_string(serial));
+    const std::string err = dir.Path("err" + std::to_string(serial++));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    if (stdio) stdio(actions);
+    Args argvText{RQ905_CTL_EXECUTABLE};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvText) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Args envText = env;
+    for (char** e = environ; *e != nullptr; ++e) envText.emplace_back(*e);  // earlier entries win
+    std::vector<char*> envp;
+    for (auto& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    TRun run;
+    const auto start = Clock::now();
+    const int rc = ::posix_spawn(&pid, RQ905_CTL_EXECUTABLE, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return run;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() - start > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            run.exit = -2;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    run.took = Clock::now() - start;
+    if (run.exit != -2) run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(out);
+    run.err = Utf8ToCp1250(ReadFile(err));
+    return run;
+}
+
+// A simulator with one fresh module at address 1, over UDP; it saves
+// register writes to its state file.
+class Sim {
+  public:
+    explicit Sim(Args extra = {}) {
+        std::ofstream(m_dir.Path("none.ini"));
+        Args args{"--state", m_dir.Path("state"), "--fresh", "--udp", "0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        m_process = std::make_unique<simharness::SimProcess>(RQ905_SIM_EXECUTABLE, args);
+    }
+    bool Ready() const { return m_process->Ready(); }
+    Args Lan() const {
+        return {"--settings", m_dir.Path("none.ini"),
+                "--kind",     "lan",
+                "--ip",       "127.0.0.1",
+                "--udp-port", std::to_string(m_process->UdpPort()),
+                "--address",  "1"};
+    }
+    // The stored value of a register of the module, -1 when not known.
+    int Stored(int reg) const {
+        const std::string state = ReadFile(m_dir.Path("state"));
+        const std::string key = " " + std::to_string(reg) + "=";
+        const auto at = state.find(key);
+        return at == std::string::npos ? -1 : std::stoi(state.substr(at + key.size()));
+    }
+    const TempDir& Dir() const { return m_dir; }
+
+  private:
+    TempDir m_dir;
+    std::unique_ptr<simharness::SimProcess> m_process;
+};
+
+// ---- A trace that cannot be written ----------------------------------------
+
+struct TraceCase {
+    const char* name;
+    // Sets the trace up in dir and gives the --trace argument; may start a
+    // reader and set the child's standard error.
+    std::function<std::string(const TempDir& dir, TStdio& stdio)> prepare;
+    int warnings;  // expected on standard error
+};
+
+// A FIFO whose reader takes the first line and goes.
+std::string FifoReaderGoes(const TempDir& dir, TStdio&) {
+    const std::string fifo = dir.Path("trace.fifo");
+    ::mkfifo(fifo.c_str(), 0600);
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    std::thread([fd] {
+        char c = 0;
+        while (c != '\n') {
+            const ssize_t n = ::read(fd, &c, 1);
+            if (n == 0 || (n < 0 && errno != EAGAIN)) break;
+            if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ::close(fd);
+    }).detach();
+    return fifo;
+}
+
+const TraceCase kTraceCases[] = {
+    {"StandardErrorReaderGone",
+     [](const TempDir&, TStdio& stdio) {
+         int pipe[2];
+         if (::pipe(pipe) == 0) {
+             ::close(pipe[0]);
+             const int end = pipe[1];
+             stdio = [end](posix_spawn_file_actions_t& a) {
+                 posix_spawn_file_actions_adddup2(&a, end, STDERR_FILENO);
+                 posix_spawn_file_actions_addclose(&a, end);
+             };
+         }
+         return std::string("-");
+     },
+     0},
+    {"FifoReaderGoes", FifoReaderGoes, 1},
+    {"FifoWithoutReader",
+     [](const TempDir& dir, TStdio&) {
+         const std::string fifo = dir.Path("trace.fifo");
+         ::mkfifo(fifo.c_str(), 0600);
+         return fifo;
+     },
+     1},
+    {"MissingDirectory", [](const TempDir& dir, TStdio&) { return dir.Path("missing/trace.txt"); }, 1},
+};
+
+void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name; }
+
+class TraceLost : public testing::TestWithParam<TraceCase> {};
+
+TEST_P(TraceLost, NeverStopsTheWriteAndWarnsOnce) {
+    // Every reply held a while, so that a reader that goes leaves while
+    // the registers are being written.
+    Sim sim({"--delay", "1", "--delay-ms", "20"});
+    ASSERT_TRUE(sim.Ready());
+    TStdio stdio;
+    const std::string trace = GetParam().prepare(sim.Dir(), stdio);
+    Args args{"config",         "write", "--din-negation", "0x11", "--dout-negation", "0x22",
+              "--dout-initial", "0x33",  "--pwm-initial",  "4444", "--pwm-period",    "2048",
+              "--pwm-negation", "on",    "--udp-timeout",  "2000", "--trace",         trace};
+    const Args lan = sim.Lan();
+    args.insert(args.end(), lan.begin(), lan.end());
+    const TRun run = RunCtl(args, {}, stdio);
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(Count(run.err, "stopa rámců vypnuta"), static_cast<std::size_t>(GetParam().warnings))
+        << run.err;
+    const int wanted[][2] = {{32, 0x33},       {33, 0x11},       {34, 0x22},
+                             {35, 4444 % 256}, {36, 4444 / 256}, {37, 0x81}};
+    for (const auto& [reg, value] : wanted) EXPECT_EQ(sim.Stored(reg), value) << "register " << reg;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, TraceLost, testing::ValuesIn(kTraceCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
