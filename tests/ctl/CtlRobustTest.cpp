@@ -228,4 +228,40 @@ TEST_P(TraceLost, NeverStopsTheWriteAndWarnsOnce) {
 INSTANTIATE_TEST_SUITE_P(Ctl, TraceLost, testing::ValuesIn(kTraceCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// ---- Standard output lost --------------------------------------------------
+
+struct OutputCase {
+    const char* name;
+    TStdio stdio;
+};
+
+const OutputCase kOutputCases[] = {
+    {"DevFull",
+     [](posix_spawn_file_actions_t& a) {
+         posix_spawn_file_actions_addopen(&a, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
+     }},
+    {"Closed", [](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_addclose(&a, STDOUT_FILENO); }},
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
+
+class OutputLost : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(OutputLost, IsAFailureWithAMessage) {
+    Sim sim;
+    ASSERT_TRUE(sim.Ready());
+    for (Args args : {Args{"config", "read", "--json"}, Args{"identify"}}) {
+        const Args lan = sim.Lan();
+        args.insert(args.end(), lan.begin(), lan.end());
+        const TRun run = RunCtl(args, {}, GetParam().stdio);
+        EXPECT_EQ(run.exit, 1) << args[0];
+        EXPECT_EQ(run.err.rfind("rq905ctl: zápis na standardní výstup selhal", 0), 0u) << run.err;
+    }
+    const TRun version = RunCtl({"--version"}, {}, GetParam().stdio);
+    EXPECT_EQ(version.exit, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, OutputLost, testing::ValuesIn(kOutputCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 }  // namespace

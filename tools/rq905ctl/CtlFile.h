@@ -16,3 +16,8 @@ bool WritableTarget(const std::string& path, std::string& reason);
 // path, so that readers see the old file or the new one, never a part. An
 // existing file keeps its permissions.
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& reason);
+
+// A standard stream that the caller closed is held by a descriptor that
+// cannot be written, so that no file or socket the tool opens later takes
+// its number: output meant for the terminal must never reach a module.
+void ReserveStandardStreams();

@@ -165,3 +165,13 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     }
     return true;
 }
+
+void ReserveStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // Read-only: a write to it fails, and the failure is reported.
+            const int held = ::open("/dev/null", O_RDONLY | O_NOCTTY);
+            if (held >= 0 && held != fd) ::close(held);
+        }
+    }
+}

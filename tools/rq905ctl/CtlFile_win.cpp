@@ -161,3 +161,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     }
     return ok;
 }
+
+// Windows hands out handles, not the lowest free number: nothing to hold.
+void ReserveStandardStreams() {}

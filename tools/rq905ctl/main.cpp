@@ -2,23 +2,54 @@
 // benches and headless machines.
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "CtlCommands.h"
+#include "CtlFile.h"
 #include "CtlInterrupt.h"
+#include "core/Cp1250.h"
 #include "core/SettingsPlace.h"
 
 int RunDriversCheck(std::ostream& out);
 
+namespace {
+
+// Output that never arrived is a failure, whatever the command did: a
+// script's backup must not be empty while the exit status says it worked.
+// As the GNU tools do, a closed standard output counts only when something
+// was to be written to it.
+int CloseStandardOutput(int exit, bool diff) {
+    std::cout.flush();
+    const bool failed = std::cout.fail() || std::ferror(stdout) != 0;
+    const bool pending = std::fflush(stdout) != 0;
+    errno = 0;
+    const bool closeFailed = std::fclose(stdout) != 0;
+    const int error = errno;
+    if (!failed && !pending && !(closeFailed && error != EBADF)) return exit;
+    std::string text = "rq905ctl: zápis na standardní výstup selhal";
+    if (error != 0) text += std::string(": ") + std::strerror(error);
+    std::cerr << Cp1250ToUtf8(text) << '\n';
+    // config diff keeps 1 for "different".
+    const int failure = diff ? kExitDiffFailure : kExitFailure;
+    return exit == kExitOk || (diff && exit == kExitFailure) ? failure : exit;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    ReserveStandardStreams();
     InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args == std::vector<std::string>{"drivers", "check"}) {
-        return RunDriversCheck(std::cout);
+        return CloseStandardOutput(RunDriversCheck(std::cout), false);
     }
     TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0};
     // The program's own settings, read where the program itself reads them.
-    return RunCtl(args, SettingsFiles().read, io);
+    const int exit = RunCtl(args, SettingsFiles().read, io);
+    return CloseStandardOutput(exit, args.size() >= 2 && args[0] == "config" && args[1] == "diff");
 }
