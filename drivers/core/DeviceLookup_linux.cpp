@@ -1,17 +1,24 @@
 // Device discovery through Linux sysfs and udev's /dev/serial links; other
 // systems need a file of their own.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
 #include "DeviceLookup.h"
+#include "TraceSink.h"
 
 namespace drv {
 
@@ -48,12 +55,80 @@ constexpr std::string_view kDevicesSectionUtf8 = "Za\xC5\x99\xC3\xADzen\xC3\xAD"
 constexpr std::string_view kDevicesSectionCp1250 = "Za\xF8\xEDzen\xED";
 constexpr std::string_view kVariablePrefix = "RQ905_";
 
+// A few lines of paths; anything larger is not the devices file.
+constexpr std::size_t kMaxDevicesFile = std::size_t{1} << 20;
+
+const char* U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+std::string ErrorText(int error) {
+    char buffer[128];
+    return ::strerror_r(error, buffer, sizeof buffer);  // GNU: the text, maybe not in buffer
+}
+
+// Every connection reads the file, so a file passed over is told once.
+void PassedOver(const std::string& file, const std::string& why) {
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true)) {
+        WarnLine(file + U8(u8": soubor zařízení přeskočen, ") + why + "\n");
+    }
+}
+
+// The file's text, or nothing when it is missing or passed over. A FIFO
+// would block every connection and a device may never end, so only a
+// regular file is opened, and that without blocking.
+std::optional<std::string> ReadDevicesFile(const std::string& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            PassedOver(file, ErrorText(errno));
+        }
+        return std::nullopt;
+    }
+    const int fd =
+        S_ISREG(info.st_mode) ? ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+    if (fd >= 0 && ::fstat(fd, &info) != 0) {
+        info.st_mode = 0;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        PassedOver(file, U8(u8"není to obyčejný soubor"));
+        return std::nullopt;
+    }
+    if (fd < 0) {
+        PassedOver(file, ErrorText(errno));
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0 || text.size() + static_cast<std::size_t>(got) > kMaxDevicesFile) {
+            ::close(fd);
+            if (got == 0) {
+                return text;
+            }
+            PassedOver(file, got < 0 ? ErrorText(errno) : U8(u8"větší než 1 MiB"));
+            return std::nullopt;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
 }  // namespace
 
 // The key's value in the devices section; the first one of a name counts,
 // an empty one as none.
 std::optional<std::string> DevicesFileEntry(const std::string& file, std::string_view key) {
-    std::ifstream in(file, std::ios::binary);
+    const std::optional<std::string> content = ReadDevicesFile(file);
+    if (!content) {
+        return std::nullopt;
+    }
+    std::istringstream in(*content);
     bool inSection = false;
     for (std::string line; std::getline(in, line);) {
         std::string_view text = Trim(line);

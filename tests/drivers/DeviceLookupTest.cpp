@@ -1,5 +1,7 @@
 // How the serial kinds find their devices, on prepared /sys and /dev trees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -145,6 +147,44 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{"OtherSectionIgnored", nullptr, "[Porty]\nCOM3=/dev/ttyUSB0\n",
                                  DeviceSource::Default, "/dev/ttyS2"},
                       ChoiceCase{"NoFile", nullptr, nullptr, DeviceSource::Default, "/dev/ttyS2"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+struct HostileFileCase {
+    const char* name;
+    void (*make)(const std::string& path);
+};
+
+class HostileDevicesFile : public ::testing::TestWithParam<HostileFileCase> {};
+
+// Every connection reads the file: one that never ends or blocks its open
+// must be passed over at once, and the default used.
+TEST_P(HostileDevicesFile, IsPassedOverAtOnce) {
+    drvtest::TempDir home;
+    fs::create_directories(home.Path("config/rq905"));
+    GetParam().make(home.Path("config/rq905/devices.ini"));
+    ::setenv("XDG_CONFIG_HOME", home.Path("config").c_str(), 1);
+    ::unsetenv("RQ905_COM3");
+    const drv::Device d = drv::ComPortDevice(3);
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(d.source, drv::DeviceSource::Default);
+    EXPECT_EQ(d.path, "/dev/ttyS2");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileDevicesFile,
+    ::testing::Values(
+        HostileFileCase{"Fifo", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }},
+        HostileFileCase{"LinkToZero", [](const std::string& p) { ::symlink("/dev/zero", p.c_str()); }},
+        HostileFileCase{"LinkToUrandom", [](const std::string& p) { ::symlink("/dev/urandom", p.c_str()); }},
+        HostileFileCase{"OverOneMiB",
+                        [](const std::string& p) {
+                            std::ofstream(p) << "[Za\xF8\xEDzen\xED]\nCOM3=/dev/ttyUSB0\n"
+                                             << std::string(std::size_t{1} << 20, ';');
+                        }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
