@@ -54,16 +54,17 @@ void TForm11::FormShow() {
 void TForm11::Button1Click() { close(); }
 
 void TForm11::Timer1Timer() {
-    if (m_data == nullptr || m_inTick) return;
     // Something inside a transaction may let window events run; a tick
     // that started then would talk to the module in the middle of this one.
-    m_inTick = true;
+    if (m_data == nullptr || !m_ticks.Enter(*m_timer1)) return;
     ReadInputs(*m_data);
     // A tick is the least urgent thing the dialog does: what came in while
     // the transaction blocked, a Cancel or a close among it, is handled
     // before the next tick can start.
     QCoreApplication::processEvents();
-    m_inTick = false;
+    // The timer came due during a transaction longer than its interval:
+    // polling goes on at once rather than a whole interval later.
+    if (m_ticks.Leave()) QTimer::singleShot(0, this, &TForm11::Timer1Timer);
 }
 
 void TForm11::ReadInputs(const TData& rec) {

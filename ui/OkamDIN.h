@@ -7,6 +7,7 @@
 
 #include "ui/BitColumn.h"
 #include "ui/FormUtil.h"
+#include "ui/TickGate.h"
 
 struct TData;
 class QPushButton;
@@ -15,7 +16,8 @@ class TStatusLine;
 
 // Polls from a window timer for as long as the dialog exists. Ticks never
 // nest, and a blocking transaction that outlasts the interval leaves no
-// queue of due ticks behind: the timer fires at most once when it is late.
+// queue of due ticks behind: the one tick that came due runs as soon as the
+// transaction ends.
 class TForm11 : public TFormDialog {
     Q_OBJECT
   public:
@@ -33,7 +35,7 @@ class TForm11 : public TFormDialog {
 
     TData* m_data = nullptr;
     uint8_t m_moduleAddress = 0;  // taken from the record when shown
-    bool m_inTick = false;
+    TTickGate m_ticks;
     std::unique_ptr<TBitColumn> m_inputs;
     QPushButton* m_button1;
     TStatusLine* m_statusBar1;

@@ -74,8 +74,13 @@ void TForm15::FormShow() {
 void TForm15::Button2Click() { close(); }
 
 void TForm15::Timer1Timer() {
-    if (m_data == nullptr || m_busy || m_inTick) return;
-    m_inTick = true;
+    if (m_data == nullptr) return;
+    // A clear is running: the read follows it.
+    if (m_busy) {
+        m_ticks.Owe();
+        return;
+    }
+    if (!m_ticks.Enter(*m_timer1)) return;
     m_busy = true;
     ReadRegister(*m_data);
     m_busy = false;
@@ -83,7 +88,9 @@ void TForm15::Timer1Timer() {
     // the read blocked, a Cancel, a close or "Vynulovat" among it, is
     // handled before the next tick can start.
     QCoreApplication::processEvents();
-    m_inTick = false;
+    // The timer came due during a transaction longer than its interval:
+    // polling goes on at once rather than a whole interval later.
+    if (m_ticks.Leave()) QTimer::singleShot(0, this, &TForm15::Timer1Timer);
 }
 
 void TForm15::Button1Click() {
@@ -91,6 +98,7 @@ void TForm15::Button1Click() {
     m_busy = true;
     ClearRegister(*m_data);
     m_busy = false;
+    if (m_ticks.TakeOwed()) QTimer::singleShot(0, this, &TForm15::Timer1Timer);
 }
 
 void TForm15::ReadRegister(const TData& rec) {

@@ -9,6 +9,7 @@
 
 #include "ui/BitColumn.h"
 #include "ui/FormUtil.h"
+#include "ui/TickGate.h"
 
 struct TData;
 class QPushButton;
@@ -16,7 +17,8 @@ class QTimer;
 class TStatusLine;
 
 // Ticks never nest, a clear never runs inside a read, and a late timer
-// fires once rather than catching up.
+// fires once rather than catching up: the tick that came due during a long
+// read or clear runs as soon as it ends.
 class TForm15 : public TFormDialog {
     Q_OBJECT
   public:
@@ -37,7 +39,7 @@ class TForm15 : public TFormDialog {
     TData* m_data = nullptr;
     uint8_t m_moduleAddress = 0;  // taken from the record when shown
     bool m_busy = false;          // a read or a clear is running
-    bool m_inTick = false;
+    TTickGate m_ticks;
     // Left to right the reply bytes D1, D2, D3, D4.
     std::array<std::unique_ptr<TBitColumn>, 4> m_columns;
     QPushButton* m_button1;

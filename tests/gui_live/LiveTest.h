@@ -102,7 +102,8 @@ namespace livetest {
 // Lets the dialog's own timer poll while its first transaction blocks for
 // `slow`, until `pollsAfter` more polls have started. Returns how many of
 // those started within half an interval after the slow one ended: a timer
-// that catches up on the ticks it missed starts several there at once.
+// that catches up on the ticks it missed starts several there at once, one
+// that drops the tick that came due meanwhile starts none.
 inline int PollsRightAfterASlowOne(QWidget& form, std::chrono::milliseconds slow,
                                    std::chrono::milliseconds interval, std::size_t pollsAfter) {
     using Clock = std::chrono::steady_clock;
