@@ -1,6 +1,7 @@
 // rq905-sim: RQ-905 modules on a simulated bus, for the service tool's
 // users and for the drivers' tests.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,11 @@ int main(int argc, char** argv) {
         if (auto loaded = sim::LoadState(options->statePath, &error)) {
             stored = *loaded;
         } else if (!error.empty()) {
-            std::fprintf(stderr, "rq905-sim: %s (use --fresh to start over)\n", error.c_str());
+            // Starting over helps a damaged file, not one that is no file.
+            std::error_code ec;
+            const bool regular = std::filesystem::is_regular_file(options->statePath, ec);
+            std::fprintf(stderr, "rq905-sim: %s%s\n", error.c_str(),
+                         regular ? " (use --fresh to start over)" : "");
             return 2;
         }
     }

@@ -163,7 +163,28 @@ std::optional<std::vector<Registers>> LoadState(const std::string& path, std::st
     }
     std::vector<Registers> modules;
     std::string line;
+namespace {
+
+// A FIFO would hold the start until a writer came, and a device may never
+// end: the state is a regular file or nothing.
+bool Irregular(const std::string& path, std::string* error) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
+        return false;
+    }
+    if (error != nullptr) {
+        *error = path + ": not a regular file";
+    }
+    return true;
+}
+
+}  // namespace
+
     int lineNumber = 0;
+    if (Irregular(path, error)) {
+        return std::nullopt;
+    }
     while (std::getline(in, line)) {
         ++lineNumber;
         std::istringstream words(line);
@@ -214,6 +235,9 @@ bool SaveState(const std::string& path, const std::vector<Registers>& modules, s
         for (const auto& registers : modules) {
             out << "module";
             for (std::size_t i = 0; i < kRegisterNumbers.size(); ++i) {
+    if (Irregular(path, error)) {
+        return false;
+    }
                 out << ' ' << unsigned{kRegisterNumbers[i]} << '=' << unsigned{registers.values[i]};
             }
             out << '\n';

@@ -117,7 +117,8 @@ class Module {
 
 // State file: one line per module, "module 32=0 33=0 ... 63=1". Saving
 // writes a temporary file beside it and renames it over, so a killed
-// simulator leaves either the old or the new state, never a torn one.
+// simulator leaves either the old or the new state, never a torn one. A
+// path that is there but no regular file (a FIFO, a device) is refused.
 std::optional<std::vector<Registers>> LoadState(const std::string& path, std::string* error);
 bool SaveState(const std::string& path, const std::vector<Registers>& modules, std::string* error);
 

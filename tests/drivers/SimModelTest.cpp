@@ -1,7 +1,10 @@
 // The simulated module's answers, its state file, its options and console.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -179,6 +182,34 @@ INSTANTIATE_TEST_SUITE_P(Files, BadStateTest,
                                            BadStateCase{"NoEquals", "module 32:1\n"},
                                            BadStateCase{"SpeedOutOfRange", "module 62=9\n"}),
                          CaseName<BadStateCase>);
+
+struct IrregularStateCase {
+    const char* name;
+    void (*make)(const std::string& path);
+};
+
+class IrregularStateTest : public ::testing::TestWithParam<IrregularStateCase> {};
+
+// A FIFO would hold the start until a writer came; a device never ends.
+TEST_P(IrregularStateTest, IsRefusedAtOnceAndLeftAlone) {
+    drvtest::TempDir dir;
+    const std::string path = dir.Path("state");
+    GetParam().make(path);
+    std::string error;
+    EXPECT_FALSE(sim::LoadState(path, &error).has_value());
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(sim::SaveState(path, {sim::FactoryRegisters(1, 4)}, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(std::filesystem::is_regular_file(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IrregularStateTest,
+    ::testing::Values(IrregularStateCase{"Fifo", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }},
+                      IrregularStateCase{"LinkToZero",
+                                         [](const std::string& p) { ::symlink("/dev/zero", p.c_str()); }}),
+    CaseName<IrregularStateCase>);
 
 TEST(StateFile, MissingFileIsNoErrorButNoState) {
     std::string error;
