@@ -1,16 +1,26 @@
 #include "core/IniFile.h"
 
+#include <iostream>
 #include <utility>
 
+#include "core/Cp1250.h"
 #include "core/IniFileIo.h"
 
 TProfileFile::TProfileFile(std::string path) : m_path(AbsolutePath(path)) {}
 
 bool TProfileFile::Load() {
     std::string content;
-    const bool read = ReadWholeFile(m_path, kMaxFileSize, content) == TFileRead::Ok;
-    m_text = TProfileText(read ? std::move(content) : std::string());
-    return read;
+    std::string why;
+    const TFileRead read = ReadWholeFile(m_path, kMaxFileSize, content, &why);
+    m_text = TProfileText(read == TFileRead::Ok ? std::move(content) : std::string());
+    // The defaults apply as for a missing file, but a file that is there
+    // and passed over would leave the user puzzling over a wrong port.
+    if (read == TFileRead::Unreadable) {
+        std::cerr << m_path
+                  << Cp1250ToUtf8(": soubor nastavení přeskočen, " + why + "; platí výchozí hodnoty")
+                  << std::endl;
+    }
+    return read == TFileRead::Ok;
 }
 
 bool TProfileFile::WriteStrings(std::span<const TProfileEntry> entries) {

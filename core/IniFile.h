@@ -27,7 +27,8 @@ class TProfileFile {
     explicit TProfileFile(std::string path);
 
     // Reads the file; false when it is missing or unreadable, and then every
-    // key reads as missing.
+    // key reads as missing. A file that is there but cannot be read is
+    // named on standard error, with the reason.
     bool Load();
 
     // Value of the key, or def when the section or key is missing. A key

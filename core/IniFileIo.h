@@ -9,8 +9,10 @@
 enum class TFileRead { Ok, Missing, Unreadable };
 
 // Whole content of a regular file of at most maxSize bytes. Anything else
-// (a FIFO, a device, a directory) is unreadable and never opened.
-TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content);
+// (a FIFO, a device, a directory, a link to nothing) is unreadable and never
+// opened; why then says so for a person (Windows-1250).
+TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content,
+                        std::string* why = nullptr);
 
 // One read-modify-write of the file, exclusive among all processes that
 // update it this way: reads the file (a missing one as empty), lets edit

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -144,20 +146,56 @@ bool ReplaceFileContent(const std::string& target, std::string_view content, con
 
 }  // namespace
 
-TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content) {
+namespace {
+
+// Why a file that is there cannot be read, for a person (Windows-1250).
+std::string KindText(mode_t mode) {
+    if (S_ISFIFO(mode)) return "je to roura (FIFO), ne obyčejný soubor";
+    if (S_ISDIR(mode)) return "je to složka, ne soubor";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "je to zařízení, ne obyčejný soubor";
+    return "není to obyčejný soubor";
+}
+
+std::string ErrorText(int error) {
+    if (error == EACCES || error == EPERM) return "chybí oprávnění ke čtení";
+    char buffer[128];
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+TFileRead Unreadable(std::string* why, std::string text) {
+    if (why != nullptr) *why = std::move(text);
+    return TFileRead::Unreadable;
+}
+
+}  // namespace
+
+TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content,
+                        std::string* why) {
     content.clear();
     // Opening a FIFO blocks until a writer comes, and opening a device may
     // act on it: only a regular file is opened, without blocking in case it
     // is swapped for something else meanwhile, and checked again once open.
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return errno == ENOENT ? TFileRead::Missing : TFileRead::Unreadable;
-    if (!S_ISREG(info.st_mode)) return TFileRead::Unreadable;
+    if (stat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        // A link to nothing is there, and a person should hear of it.
+        if (error == ENOENT && lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            return Unreadable(why, "odkaz vede na neexistující soubor");
+        return error == ENOENT ? TFileRead::Missing : Unreadable(why, ErrorText(error));
+    }
+    if (!S_ISREG(info.st_mode)) return Unreadable(why, KindText(info.st_mode));
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? TFileRead::Missing : TFileRead::Unreadable;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        static_cast<unsigned long long>(info.st_size) > maxSize) {
+    if (fd < 0) return errno == ENOENT ? TFileRead::Missing : Unreadable(why, ErrorText(errno));
+    const auto tooLarge = [&] {
+        return Unreadable(why, "větší než " + std::to_string(maxSize >> 20) + " MiB");
+    };
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
         close(fd);
-        return TFileRead::Unreadable;
+        return Unreadable(why, KindText(info.st_mode));
+    }
+    if (static_cast<unsigned long long>(info.st_size) > maxSize) {
+        close(fd);
+        return tooLarge();
     }
     content.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
@@ -166,9 +204,10 @@ TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::strin
         if (got < 0 && errno == EINTR) continue;
         // The file may grow while it is read: the limit holds for what is read.
         if (got < 0 || content.size() + static_cast<std::size_t>(got) > maxSize) {
+            const int error = errno;
             close(fd);
             content.clear();
-            return TFileRead::Unreadable;
+            return got < 0 ? Unreadable(why, ErrorText(error)) : tooLarge();
         }
         if (got == 0) break;
         content.append(buffer, static_cast<std::size_t>(got));

@@ -176,8 +176,13 @@ bool ReplaceFileContent(const std::wstring& target, std::string_view content, bo
 
 }  // namespace
 
-TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content) {
-    return ReadWide(Widen(path), maxSize, content);
+TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& content,
+                        std::string* why) {
+    const TFileRead read = ReadWide(Widen(path), maxSize, content);
+    if (read == TFileRead::Unreadable && why != nullptr) {
+        *why = "soubor nelze přečíst";
+    }
+    return read;
 }
 
 bool UpdateFileContent(const std::string& path, std::size_t maxSize,
