@@ -33,6 +33,7 @@ ServerCore::ServerCore(const Options& options, Bus& bus)
       m_bus(bus),
       m_faults(options.faults, options.seed),
       m_patternRandom(static_cast<std::mt19937::result_type>(options.seed + 1)),
+      m_collisionRandom(static_cast<std::mt19937::result_type>(options.seed + 2)),
       m_nextPattern(Clock::now() + std::chrono::milliseconds(options.patternMs)) {}
 
 void ServerCore::Trace(const char* direction, bool udp, const Peer& peer, std::span<const std::uint8_t> bytes,
@@ -62,9 +63,14 @@ void ServerCore::Trace(const char* direction, bool udp, const Peer& peer, std::s
 
 void ServerCore::Console(std::string_view bytes) {
     for (const auto& line : m_console.Feed(bytes)) {
-        const std::string answer = line.tooLong
-                                       ? "error: line too long"
-                                       : RunConsoleCommand(line.text, {m_bus, m_faults, m_silent, m_quit});
+        bool busChanged = false;
+        const std::string answer =
+            line.tooLong ? "error: line too long"
+                         : RunConsoleCommand(line.text, {m_bus, m_faults, m_silent, m_quit, &busChanged});
+        std::string why;
+        if (busChanged && !SaveState(m_options.statePath, m_bus.StoredState(), &why)) {
+            std::fprintf(stderr, "rq905-sim: %s\n", why.c_str());
+        }
         if (!answer.empty()) {
             std::printf("%s\n", answer.c_str());
         }
@@ -78,19 +84,21 @@ void ServerCore::Process(const wire::Request& request, std::span<const std::uint
         Trace("rx", udp, peer, received, "ignored silent");
         return;
     }
-    Module* module = m_bus.Find(request.address);
-    if (module == nullptr) {
+    // Modules left at one address all answer.
+    std::vector<Module*> modules = m_bus.FindAll(request.address);
+    if (modules.empty()) {
         Trace("rx", udp, peer, received, "ignored address");
         return;
     }
-    const std::uint32_t moduleSpeed = wire::kSpeeds[module->SpeedIndex()];
     if (!udp && !m_options.anySpeed) {
         const std::uint32_t lineSpeed = PtyLineSpeed();
-        if (lineSpeed != moduleSpeed) {
+        const Module& first = *modules.front();
+        std::erase_if(modules, [&](const Module* m) { return wire::kSpeeds[m->SpeedIndex()] != lineSpeed; });
+        if (modules.empty()) {
             Trace("rx", udp, peer, received, "ignored speed");
             if (lineSpeed != m_reportedSpeed && !m_options.quiet) {
                 std::printf("line set to %u Bd but module %u runs at %u Bd: requests ignored\n", lineSpeed,
-                            unsigned{module->Address()}, moduleSpeed);
+                            unsigned{first.Address()}, wire::kSpeeds[first.SpeedIndex()]);
                 std::fflush(stdout);
             }
             m_reportedSpeed = lineSpeed;
@@ -98,9 +106,13 @@ void ServerCore::Process(const wire::Request& request, std::span<const std::uint
         }
     }
     Trace("rx", udp, peer, received, "taken");
-    Changes changes;
-    wire::Reply reply = module->Handle(request, &changes);
-    Report(*module, changes);
+    std::vector<wire::Reply> replies;
+    for (Module* module : modules) {
+        Changes changes;
+        replies.push_back(module->Handle(request, &changes));
+        Report(*module, changes);
+    }
+    const std::uint32_t moduleSpeed = wire::kSpeeds[modules.front()->SpeedIndex()];
 
     // The request's own line time passes before the module has it, then
     // its turnaround; the reply then takes its own line time, byte by
@@ -120,14 +132,18 @@ void ServerCore::Process(const wire::Request& request, std::span<const std::uint
     const Fault fault = m_faults.Pick();
     switch (fault) {
         case Fault::Drop:
-            Trace("tx", udp, peer, wire::Encode(reply), "dropped");
+            for (const auto& reply : replies) {
+                Trace("tx", udp, peer, wire::Encode(reply), "dropped");
+            }
             return;
         case Fault::Delay:
             due += std::chrono::milliseconds(m_options.delayMs);
             note = "delayed " + std::to_string(m_options.delayMs) + " ms";
             break;
         case Fault::WrongAddress:
-            reply.address = static_cast<std::uint8_t>(reply.address + 1);
+            for (auto& reply : replies) {
+                reply.address = static_cast<std::uint8_t>(reply.address + 1);
+            }
             note = "wrong address";
             break;
         case Fault::Noise:
@@ -137,9 +153,21 @@ void ServerCore::Process(const wire::Request& request, std::span<const std::uint
         default:
             break;
     }
-    auto frame = wire::Encode(reply);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const auto& reply : replies) {
+        const auto frame = wire::Encode(reply);
+        frames.emplace_back(frame.begin(), frame.end());
+    }
+    if (!udp && frames.size() > 1) {
+        // One line: the modules' replies overlap, each a few bits after
+        // the one before, as no two modules turn a request round alike.
+        const auto offsetBits = static_cast<unsigned>(m_collisionRandom() % 19 + 1);
+        frames = {Collide(frames, offsetBits)};
+        note += std::string(note.empty() ? "" : ", ") + "collision of " + std::to_string(replies.size()) +
+                " replies " + std::to_string(offsetBits) + " bits apart";
+    }
     if (fault == Fault::Corrupt) {
-        m_faults.Corrupt(frame);
+        m_faults.Corrupt(frames.front());
         note = "corrupted";
     }
     if (udp && !noise.empty()) {
@@ -151,8 +179,12 @@ void ServerCore::Process(const wire::Request& request, std::span<const std::uint
         m_waiting.push_back({due, udp, peer, std::move(noise), pace, "noise"});
         noise.clear();
     }
-    noise.insert(noise.end(), frame.begin(), frame.end());
-    m_waiting.push_back({due, udp, peer, std::move(noise), pace, note});
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        // Over UDP each module's reply is a datagram of its own.
+        std::vector<std::uint8_t> bytes = k == 0 ? std::move(noise) : std::vector<std::uint8_t>{};
+        bytes.insert(bytes.end(), frames[k].begin(), frames[k].end());
+        m_waiting.push_back({due, udp, peer, std::move(bytes), pace, k == 0 ? note : "duplicate"});
+    }
     SendDue();
 }
 

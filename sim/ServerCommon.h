@@ -79,6 +79,7 @@ class ServerCore {
 
     FaultInjector m_faults;
     std::mt19937 m_patternRandom;
+    std::mt19937 m_collisionRandom;
     unsigned m_patternStep = 0;
     Clock::time_point m_nextPattern;
     ConsoleLines m_console;

@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
         }
     }
     sim::Bus bus(stored, options->identity);
+    bus.SetFactory(options->firstAddress, options->speedIndex);
     for (auto& module : bus.Modules()) {
         module.SetInputs(options->inputs);
         for (const auto number : options->stuckRegisters) {

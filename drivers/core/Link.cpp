@@ -202,6 +202,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     };
     bool foreign = false;
     bool corrupted = false;
+    std::size_t streamBytes = 0;
     std::optional<Clock::time_point> quietUntil;
     std::vector<std::uint8_t> chunk;
     for (;;) {
@@ -243,7 +244,13 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
                 continue;
             }
+            if (m_config.mode == kScanMode) {
+                if (Result r = SecondAnswer(request, record); r != Result::Ok) {
+                    return {r, {}};
+                }
+            }
         } else {
+            streamBytes += chunk.size();
             m_decoder.Feed(chunk);
             const std::size_t crcErrorsBefore = m_decoder.CrcErrors();
             while ((reply = m_decoder.Next())) {
@@ -256,6 +263,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                     break;
                 }
                 ++m_echo;
+                streamBytes -= std::min(streamBytes, wire::kReplySize);
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
             }
             if (record != nullptr) {
@@ -286,7 +294,37 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     if (foreign) {
         return {Result::ForeignAddress, {}};
     }
-    return {corrupted ? Result::CrcError : Result::Timeout, {}};
+    // In a scan, bytes that made no valid frame are a reply that was there
+    // and came out garbled, as the replies of two modules at one address do.
+    const bool garbled = firstByteRule && streamBytes > 0;
+    return {corrupted || garbled ? Result::CrcError : Result::Timeout, {}};
+}
+
+// Over UDP the replies of modules that share an address come as separate
+// datagrams: a scan waits briefly after the answer for another one.
+Result Link::SecondAnswer(const wire::Request& request, TraceRecord* record) {
+    const auto until = Clock::now() + std::chrono::microseconds(kScanDuplicateWaitUs);
+    std::vector<std::uint8_t> chunk;
+    for (;;) {
+        if (Result r = m_transport->Read(chunk, until); r != Result::Ok) {
+            return r;
+        }
+        if (chunk.empty()) {
+            return Result::Ok;
+        }
+        const auto reply = wire::DecodeReply(chunk);
+        const bool again = reply && wire::Answers(*reply, request);
+        if (record != nullptr) {
+            record->Add(chunk, again ? Verdict::Duplicate
+                               : reply
+                                   ? WhyRefused(*reply, request)
+                                   : (chunk.size() == wire::kReplySize ? Verdict::Damaged : Verdict::Noise));
+        }
+        if (again) {
+            return Result::Collision;
+        }
+        ++(reply ? m_echo : m_damaged);
+    }
 }
 
 }  // namespace drv

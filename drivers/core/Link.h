@@ -44,6 +44,10 @@ inline constexpr std::uint32_t kScanAllowanceUnitUs = 100;
 // deadline: room for noise ahead of the reply.
 inline constexpr std::size_t kScanTrailBytes = 3 * wire::kReplySize;
 inline constexpr std::uint32_t kScanTrailSlackMs = 10;
+// Modules left at one address all answer. Over UDP their replies come as
+// datagrams close together, so a scan waits this long after a taken reply
+// for a second one; only an address that answered pays for it.
+inline constexpr std::uint32_t kScanDuplicateWaitUs = 2000;
 inline constexpr std::uint32_t kMaxUdpTimeoutMs = 60000;
 // A host name must resolve within the connection's wait, and never takes
 // longer than this, whatever the wait.
@@ -87,6 +91,7 @@ class Link {
   private:
     std::uint16_t NextTag();
     Answer Exchange(const RequestCells& cells, TraceRecord* record);
+    Result SecondAnswer(const wire::Request& request, TraceRecord* record);
 
     std::unique_ptr<Transport> m_transport;
     const bool m_udp;

@@ -41,6 +41,10 @@ enum class Result : std::uint32_t {
     // The maker's Windows library behind the driver host.
     HostNotStarted = 29,
     HostEnded = 30,
+    // Two answers to one request: modules sharing an address.
+    Collision = 31,
+    // The program asked to give the wait up (RQ905_CANCEL_FD).
+    Cancelled = 32,
 };
 
 constexpr std::uint32_t Code(Result r) { return static_cast<std::uint32_t>(r); }

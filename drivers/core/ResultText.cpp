@@ -39,6 +39,8 @@ constexpr std::pair<Result, const char*> kTexts[] = {
     {Result::HostNotFound, "jméno počítače nelze přeložit (DNS)"},
     {Result::HostNotStarted, "ovladač Windows nelze spustit (chybí wine nebo knihovna, nebo není 32bitová)"},
     {Result::HostEnded, "proces ovladače Windows skončil během volání"},
+    {Result::Collision, "odpověděl více než jeden modul (kolize adres)"},
+    {Result::Cancelled, "čekání na odpověď přerušeno"},
 };
 
 constexpr const char* kUnknown = "neznámá chyba ovladače";

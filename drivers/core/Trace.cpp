@@ -24,6 +24,8 @@ const char* VerdictText(Verdict verdict) {
             return "ignored noise";
         case Verdict::Incomplete:
             return "incomplete";
+        case Verdict::Duplicate:
+            return "duplicate";
     }
     return "?";
 }

@@ -27,7 +27,8 @@ struct Refused {
 };
 
 // Why received bytes were or were not taken for the answer.
-enum class Verdict { Taken, Address, Tag, Echo, Damaged, Noise, Incomplete };
+// Duplicate: a second answer to the request, after the one taken.
+enum class Verdict { Taken, Address, Tag, Echo, Damaged, Noise, Incomplete, Duplicate };
 
 // A valid frame that does not answer the request: another module, an
 // earlier request, or another command or register.

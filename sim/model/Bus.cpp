@@ -1,12 +1,13 @@
 #include "Bus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 namespace sim {
 
-Bus::Bus(const std::vector<Registers>& stored, const Identity& identity) {
+Bus::Bus(const std::vector<Registers>& stored, const Identity& identity) : m_identity(identity) {
     m_modules.reserve(stored.size());
     for (const auto& registers : stored) {
         m_modules.emplace_back(registers, identity);
@@ -20,6 +21,76 @@ Module* Bus::Find(std::uint8_t address) {
         }
     }
     return nullptr;
+}
+
+std::vector<Module*> Bus::FindAll(std::uint8_t address) {
+    std::vector<Module*> found;
+    for (auto& module : m_modules) {
+        if (module.Address() == address) {
+            found.push_back(&module);
+        }
+    }
+    return found;
+}
+
+void Bus::SetFactory(std::uint8_t address, std::uint8_t speedIndex) {
+    m_factoryAddress = address;
+    m_factorySpeedIndex = speedIndex;
+}
+
+Module& Bus::Add(std::optional<std::uint8_t> address, std::optional<std::uint8_t> speedIndex) {
+    return m_modules.emplace_back(FactoryRegisters(address.value_or(m_factoryAddress),
+                                                   speedIndex.value_or(m_factorySpeedIndex)),
+                                  m_identity);
+}
+
+bool Bus::Remove(std::uint8_t address) {
+    for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it) {
+        if (it->Address() == address) {
+            m_modules.erase(std::next(it).base());
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::uint8_t> Collide(const std::vector<std::vector<std::uint8_t>>& replies, unsigned offsetBits) {
+    constexpr unsigned kBits = wire::kBitsPerByte;
+    std::size_t length = 0;
+    for (std::size_t k = 0; k < replies.size(); ++k) {
+        length = std::max(length, k * offsetBits + replies[k].size() * kBits);
+    }
+    // The line idles high; a sender's 0 bit wins.
+    std::vector<bool> line(length + kBits, true);
+    for (std::size_t k = 0; k < replies.size(); ++k) {
+        for (std::size_t i = 0; i < replies[k].size(); ++i) {
+            const std::size_t start = k * offsetBits + i * kBits;
+            line[start] = false;
+            for (unsigned b = 0; b < 8; ++b) {
+                if (((replies[k][i] >> b) & 1U) == 0) {
+                    line[start + 1 + b] = false;
+                }
+            }
+        }
+    }
+    std::vector<std::uint8_t> received;
+    for (std::size_t at = 0; at + kBits <= line.size();) {
+        if (line[at]) {
+            ++at;
+            continue;
+        }
+        std::uint8_t byte = 0;
+        for (unsigned b = 0; b < 8; ++b) {
+            byte = static_cast<std::uint8_t>(byte | (line[at + 1 + b] ? 1U << b : 0U));
+        }
+        const bool framed = line[at + kBits - 1];
+        received.push_back(framed ? byte : 0);
+        at += kBits - 1;
+        while (!framed && at < line.size() && !line[at]) {
+            ++at;
+        }
+    }
+    return received;
 }
 
 std::vector<Registers> Bus::StoredState() const {
@@ -62,13 +133,12 @@ bool Targets(Bus& bus, const std::vector<std::string>& words, std::vector<Module
     }
     if (words.size() == 3) {
         const auto address = Number(words[1], 255);
-        Module* m = address ? bus.Find(static_cast<std::uint8_t>(*address)) : nullptr;
-        if (m == nullptr) {
+        if (!address) {
             return false;
         }
-        modules.push_back(m);
+        modules = bus.FindAll(static_cast<std::uint8_t>(*address));
         value = words[2];
-        return true;
+        return !modules.empty();
     }
     return false;
 }
@@ -86,8 +156,70 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
     }
     const std::string& verb = words[0];
     if (verb == "help") {
-        return "commands: inputs [ADDR] VALUE | status [ADDR] BITS | faults WORD... | silent on|off | show | "
-               "quit\nok";
+        return "commands: inputs [ADDR] VALUE | status [ADDR] BITS | faults WORD... | silent on|off | "
+               "add [ADDR [BD]] | remove ADDR | restart [ADDR] | show | quit\nok";
+    }
+    if (verb == "add" && words.size() <= 3) {
+        std::optional<unsigned long> address;
+        std::optional<std::uint8_t> speedIndex;
+        if (words.size() >= 2 && !(address = Number(words[1], 255))) {
+            return "error: bad address '" + words[1] + "'";
+        }
+        if (words.size() == 3) {
+            const auto baud = Number(words[2], 1'000'000);
+            speedIndex = baud ? wire::SpeedIndex(static_cast<std::uint32_t>(*baud)) : std::nullopt;
+            if (!speedIndex) {
+                return "error: bad line speed '" + words[2] + "'";
+            }
+        }
+        const Module& added =
+            t.bus.Add(address ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*address)) : std::nullopt,
+                      speedIndex);
+        if (t.busChanged != nullptr) {
+            *t.busChanged = true;
+        }
+        return "module " + std::to_string(added.Address()) + " at " +
+               std::to_string(wire::kSpeeds[added.SpeedIndex()]) + " Bd connected\nok";
+    }
+    if (verb == "remove" && words.size() == 2) {
+        const auto address = Number(words[1], 255);
+        // The state file names at least one module.
+        if (t.bus.Modules().size() == 1) {
+            return "error: the last module stays on the bus";
+        }
+        if (!address || !t.bus.Remove(static_cast<std::uint8_t>(*address))) {
+            return "error: no module at '" + words[1] + "'";
+        }
+        if (t.busChanged != nullptr) {
+            *t.busChanged = true;
+        }
+        return "ok";
+    }
+    if (verb == "restart" && words.size() <= 2) {
+        std::vector<Module*> modules;
+        if (words.size() == 2) {
+            const auto address = Number(words[1], 255);
+            if (address) {
+                modules = t.bus.FindAll(static_cast<std::uint8_t>(*address));
+            }
+            if (modules.empty()) {
+                return "error: no module at '" + words[1] + "'";
+            }
+        } else {
+            for (auto& m : t.bus.Modules()) {
+                modules.push_back(&m);
+            }
+        }
+        std::ostringstream out;
+        for (Module* m : modules) {
+            m->Restart();
+            out << "module " << unsigned{m->Address()} << " at " << wire::kSpeeds[m->SpeedIndex()]
+                << " Bd restarted\n";
+        }
+        if (t.busChanged != nullptr) {
+            *t.busChanged = true;
+        }
+        return out.str() + "ok";
     }
     if (verb == "quit" || verb == "exit") {
         t.quit = true;

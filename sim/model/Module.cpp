@@ -37,6 +37,13 @@ Module::Module(const Registers& stored, Identity identity)
     m_identity.version.resize(4, ' ');
 }
 
+void Module::Restart() {
+    Module fresh(m_stored, m_identity);
+    fresh.m_inputPins = m_inputPins;
+    fresh.m_stuck = std::move(m_stuck);
+    *this = std::move(fresh);
+}
+
 wire::Reply Module::Handle(const wire::Request& r, Changes* changesOut) {
     wire::Reply reply{r.address, r.command, r.index, r.tag, 0, {}};
     Changes changes;

@@ -99,6 +99,10 @@ class Module {
     // A stuck register accepts writes and keeps its old value, as a worn
     // EEPROM cell would.
     void SetStuck(std::uint8_t number) { m_stuck.insert(number); }
+    // Power off and on: the stored address and speed take effect, the
+    // outputs take their initial state. Input pins and stuck registers are
+    // the wiring's and stay.
+    void Restart();
 
   private:
     wire::ModuleStatus Digital(const wire::Request& r, wire::Reply& reply, Changes& changes);

@@ -114,6 +114,13 @@ longer than 4096 bytes is answered by one "error: line too long":
   faults WORD...        e.g. "faults drop=0.1 noise=0.05", "faults all=0.2",
                         "faults off"
   silent on|off         stop/restart answering at all
+  add [ADDR [BD]]       connect a new module with factory settings (default
+                        the --address and --speed of a fresh start); several
+                        modules at one address all answer: overlapping on
+                        the pty, one datagram each over UDP
+  remove ADDR           disconnect the module connected last at ADDR
+  restart [ADDR]        power modules off and on: stored address and speed
+                        take effect
   show                  print every module's state
   help                  this list
   quit                  save and exit )";

@@ -86,6 +86,7 @@ struct LinkCase {
     bool datagrams;
     Script script;
     Result result;
+    std::uint32_t mode = 1;
 };
 
 class LinkTransactTest : public ::testing::TestWithParam<LinkCase> {};
@@ -95,7 +96,7 @@ TEST_P(LinkTransactTest, TakesOnlyTheAnswer) {
     ScriptedTransport* t = transport.get();
     // A short wait keeps the silent cases quick.
     drv::Link link(std::move(transport), GetParam().datagrams, GetParam().datagrams ? 5 : 0);
-    ASSERT_EQ(link.Configure({115200, 2, 1}), Result::Ok);
+    ASSERT_EQ(link.Configure({115200, 2, GetParam().mode}), Result::Ok);
 
     const drv::Answer answer = link.Transact({7, 102, 0, 0, 33, 33, 0, 0});
     EXPECT_EQ(answer.result, GetParam().result);
@@ -214,6 +215,30 @@ const LinkCase kCases[] = {
      },
      Result::ForeignAddress},
     {"DatagramSilent", true, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout},
+    // A scan tells garbled replies from silence, and a second answer from one.
+    {"ScanGarbled", false,
+     [](const wire::Request&) { return std::vector<Bytes>{Bytes{0x52, 0x01, 0xC0, 0x00, 0x3D, 0x12}}; },
+     Result::CrcError, 4},
+    {"ScanLateReplyOnly", false,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(Changed(AnswerTo(r), &wire::Reply::tag, 1))};
+     },
+     Result::Timeout, 4},
+    {"ScanSilent", false, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout, 4},
+    {"ScanClean", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; },
+     Result::Ok, 4},
+    {"ScanDatagramTwice", true,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))}; },
+     Result::Collision, 4},
+    {"ScanDatagramThenOthers", true,
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(Changed(AnswerTo(r), &wire::Reply::tag, 1)),
+                                   Bytes{1, 2, 3}};
+     },
+     Result::Ok, 4},
+    {"DatagramTwiceOutsideAScan", true,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))}; },
+     Result::Ok},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LinkTransactTest, ::testing::ValuesIn(kCases), CaseName<LinkCase>);

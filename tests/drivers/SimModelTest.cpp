@@ -385,6 +385,12 @@ INSTANTIATE_TEST_SUITE_P(Lines, ConsoleTest,
                                            ConsoleCase{"Silent", "silent on", "ok"},
                                            ConsoleCase{"SilentBad", "silent maybe", "error"},
                                            ConsoleCase{"Show", "show", "module 1:"},
+                                           ConsoleCase{"Add", "add", "module 1 at 9600 Bd connected"},
+                                           ConsoleCase{"AddAt", "add 7 19200", "module 7 at 19200 Bd"},
+                                           ConsoleCase{"AddBadSpeed", "add 7 14400", "error"},
+                                           ConsoleCase{"Remove", "remove 2", "ok"},
+                                           ConsoleCase{"RemoveNobody", "remove 9", "error"},
+                                           ConsoleCase{"RestartNobody", "restart 9", "error"},
                                            ConsoleCase{"Unknown", "launch", "error"}),
                          CaseName<ConsoleCase>);
 
@@ -441,5 +447,64 @@ INSTANTIATE_TEST_SUITE_P(
                       LinesCase{"OverTheCapInPieces", {kFull, "yy", "yy\nshow\n"}, {"!", "show"}},
                       LinesCase{"EndlessLineReportedOnce", {kFull + "y", kFull, kFull}, {"!"}}),
     CaseName<LinesCase>);
+
+}  // namespace
+
+namespace {
+
+// A stored address and speed take effect only when the module starts
+// again; a connected module arrives with the factory settings.
+TEST(Console, ModulesComeGoAndRestart) {
+    sim::Bus bus({sim::FactoryRegisters(1, 4)}, {});
+    bus.SetFactory(1, 4);
+    sim::FaultInjector faults({}, 1);
+    bool silent = false;
+    bool quit = false;
+    bool changed = false;
+    const sim::ConsoleTarget target{bus, faults, silent, quit, &changed};
+    EXPECT_EQ(sim::RunConsoleCommand("remove 1", target).rfind("error", 0), 0U);
+    sim::RunConsoleCommand("add", target);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(bus.FindAll(1).size(), 2U);
+    sim::Module& m = *bus.FindAll(1)[0];
+    m.SetInputs(0x42);
+    m.Handle({1, sim::cmd::kWriteRegister, 0, 1, {0, 63, 63, 10, 10}});
+    m.Handle({1, sim::cmd::kWriteRegister, 0, 2, {0, 62, 62, 6, 6}});
+    EXPECT_EQ(bus.FindAll(1).size(), 2U);
+    EXPECT_EQ(sim::RunConsoleCommand("restart 1", target), "module 10 at 38400 Bd restarted\nmodule 1 at 9600 Bd restarted\nok");
+    ASSERT_NE(bus.Find(10), nullptr);
+    EXPECT_EQ(bus.Find(10)->SpeedIndex(), 6);
+    EXPECT_EQ(bus.Find(10)->InputPins(), 0x42);
+    EXPECT_EQ(bus.Find(10)->Status(), 0x30U);
+    EXPECT_EQ(sim::RunConsoleCommand("remove 1", target), "ok");
+    EXPECT_EQ(bus.Find(1), nullptr);
+}
+
+struct CollideCase {
+    const char* name;
+    unsigned offsetBits;
+};
+
+class CollideTest : public ::testing::TestWithParam<CollideCase> {};
+
+// Two equal replies a few bits apart never read back as a valid frame, but
+// as bytes: something answered.
+TEST_P(CollideTest, TwoEqualRepliesComeOutGarbled) {
+    const auto frame = wire::Encode(wire::Reply{1, 200, 0, 0x1234, 0, {0, 'R', 'Q', '-', '9'}});
+    const std::vector<std::uint8_t> one(frame.begin(), frame.end());
+    const auto line = sim::Collide({one, one}, GetParam().offsetBits);
+    EXPECT_GE(line.size(), 4U);
+    wire::ReplyDecoder decoder;
+    decoder.Feed(line);
+    EXPECT_FALSE(decoder.Next().has_value());
+    EXPECT_NE(line, one);
+    // A lone reply passes the line unchanged.
+    EXPECT_EQ(sim::Collide({one}, GetParam().offsetBits), one);
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, CollideTest,
+                         ::testing::Values(CollideCase{"OneBit", 1}, CollideCase{"ThreeBits", 3},
+                                           CollideCase{"OneByte", 10}, CollideCase{"NineteenBits", 19}),
+                         CaseName<CollideCase>);
 
 }  // namespace

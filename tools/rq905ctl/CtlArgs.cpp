@@ -17,7 +17,8 @@ constexpr uint32_t kFileCommands =
 constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) |
                                   Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) | Bit(TCommand::Pwm) |
                                   Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
-                                  kFileCommands | Bit(TCommand::Ports) | Bit(TCommand::Send);
+                                  kFileCommands | Bit(TCommand::Ports) | Bit(TCommand::Send) |
+                                  Bit(TCommand::Commission);
 
 // What follows a command word: nothing, a number (dout, pwm), a file, or
 // the bytes of a request (send).
@@ -44,6 +45,7 @@ constexpr std::array kCommandWords{
     TCommandWord{"scan", "scan", nullptr, TCommand::Scan, TOperand::None},
     TCommandWord{"ports", "ports", nullptr, TCommand::Ports, TOperand::None},
     TCommandWord{"send", "send", nullptr, TCommand::Send, TOperand::Request},
+    TCommandWord{"commission", "commission", nullptr, TCommand::Commission, TOperand::None},
 };
 
 constexpr const char* kConfigWords = "read, write, save, apply nebo diff";
@@ -113,6 +115,7 @@ constexpr uint32_t kConnected = kAllCommands & ~Bit(TCommand::Ports);
 // ports shows the device of the COM port and ISA card the connection names.
 constexpr uint32_t kDevices = kConnected | Bit(TCommand::Ports);
 constexpr uint32_t kWrite = Bit(TCommand::ConfigWrite);
+constexpr uint32_t kCommission = Bit(TCommand::Commission);
 // Commands whose results have a CSV form.
 constexpr uint32_t kCsv = Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
                           Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigDiff) | Bit(TCommand::Send);
@@ -145,12 +148,13 @@ const std::array kOptions{
                 [](TCtlOptions& o, std::string_view v) {
                     return Number(v, 0, kMaxUdpTimeoutMs, o.connection.udpTimeout);
                 }},
-    TOptionSpec{"--address", true, kConnected & ~Bit(TCommand::Scan) & ~Bit(TCommand::ConfigApply), "0-255",
+    TOptionSpec{"--address", true,
+                kConnected & ~Bit(TCommand::Scan) & ~Bit(TCommand::ConfigApply) & ~kCommission, "0-255",
                 [](TCtlOptions& o, std::string_view v) { return Byte(v, o.connection.address); }},
     // config apply serves many modules: the same option takes a list there.
     TOptionSpec{"--address", true, Bit(TCommand::ConfigApply), "adresy a rozsahy 0-255, např. 1,3,7-12",
                 [](TCtlOptions& o, std::string_view v) { return ParseAddressList(v, o.addresses); }},
-    TOptionSpec{"--speed", true, kConnected, "600-115200 Bd",
+    TOptionSpec{"--speed", true, kConnected & ~kCommission, "600-115200 Bd",
                 [](TCtlOptions& o, std::string_view v) {
                     std::optional<uint8_t> index;
                     if (!ParseLineSpeed(v, index)) return false;
@@ -209,6 +213,34 @@ const std::array kOptions{
                 [](TCtlOptions& o, std::string_view) { return o.includeAddress = true; }},
     TOptionSpec{"--keep-going", false, Bit(TCommand::ConfigApply), "",
                 [](TCtlOptions& o, std::string_view) { return o.keepGoing = true; }},
+    // commission: where new modules are found and what they are given.
+    TOptionSpec{"--first", true, kCommission, "0-255",
+                [](TCtlOptions& o, std::string_view v) { return Byte(v, o.first); }},
+    TOptionSpec{"--count", true, kCommission, "1-256",
+                [](TCtlOptions& o, std::string_view v) {
+                    std::optional<uint32_t> n;
+                    if (!Number(v, 1, 256, n)) return false;
+                    o.commissionCount = *n;
+                    return true;
+                }},
+    TOptionSpec{"--speed", true, kCommission, "600-115200 Bd",
+                [](TCtlOptions& o, std::string_view v) { return ParseLineSpeed(v, o.commissionSpeed); }},
+    TOptionSpec{"--from-address", true, kCommission, "0-255",
+                [](TCtlOptions& o, std::string_view v) {
+                    std::optional<uint8_t> a;
+                    if (!Byte(v, a)) return false;
+                    o.fromAddress = *a;
+                    return true;
+                }},
+    TOptionSpec{"--from-speed", true, kCommission, "600-115200 Bd",
+                [](TCtlOptions& o, std::string_view v) {
+                    std::optional<uint8_t> index;
+                    if (!ParseLineSpeed(v, index)) return false;
+                    o.fromSpeed = *index;
+                    return true;
+                }},
+    TOptionSpec{"--yes", false, kCommission, "",
+                [](TCtlOptions& o, std::string_view) { return o.yes = true; }},
     TOptionSpec{"--repeat", true, Bit(TCommand::Send), "1-2147483647",
                 [](TCtlOptions& o, std::string_view v) { return Number(v, 1, INT32_MAX, o.repeat); }},
     TOptionSpec{"--stats", false, kStats, "",
@@ -230,6 +262,16 @@ const TOptionSpec* FindOption(std::string_view name, TCommand command = TCommand
         if (first == nullptr) first = &spec;
     }
     return first;
+}
+
+// The command the words typed so far name, if any.
+TCommand CommandOf(const std::vector<std::string>& words) {
+    for (const TCommandWord& w : kCommandWords) {
+        if (!words.empty() && words[0] == w.word &&
+            (w.subWord == nullptr || (words.size() > 1 && words[1] == w.subWord)))
+            return w.command;
+    }
+    return TCommand::None;
 }
 
 struct TGivenOption {
@@ -354,7 +396,9 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
         }
         const std::size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const TOptionSpec* spec = FindOption(name);
+        // An option may take a value with one command and none with another
+        // (--first): the command, usually typed first, decides.
+        const TOptionSpec* spec = FindOption(name, CommandOf(words));
         if (spec == nullptr) return Fail("neznámá volba " + Typed(name));
         if (!spec->takesValue) {
             if (eq != std::string::npos) return Fail("volba " + name + " nemá hodnotu");
@@ -459,6 +503,14 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
     if (o.csv && o.clear) return Fail("volby --csv a --clear nelze spojit");
     if (o.clear && o.watch) return Fail("volby --clear a --watch nelze spojit");
     if (o.scanFrom > o.scanTo) return Fail("rozsah adres: --from je větší než --to");
+    if (o.command == TCommand::Commission) {
+        if (!o.first) return Fail("commission: chybí --first ADRESA");
+        if (*o.first + o.commissionCount - 1 > 255) return Fail("commission: adresy by přesáhly 255");
+        // A module left at the address new ones come to would answer with
+        // each of them; only the last may keep it.
+        if (o.fromAddress >= *o.first && o.fromAddress < *o.first + o.commissionCount - 1)
+            return Fail("commission: --from-address smí mezi přidělenými adresami být jen jako poslední");
+    }
     if (o.command == TCommand::ConfigApply) {
         if (o.addresses.empty()) return Fail("config apply: chybí --address SEZNAM");
         // A second module taking the same address would share it on the bus.

@@ -24,6 +24,7 @@ enum class TCommand : uint8_t {
     ConfigDiff,
     Ports,
     Send,
+    Commission,
 };
 
 // Each part of the connection that the settings file gives, when the
@@ -86,6 +87,13 @@ struct TCtlOptions {
     bool stats = false;                 // a link statistics summary at the end
     bool csv = false;                   // output as CSV
     std::optional<std::string> output;  // results appended to this file; as given, for the file system
+    // commission: new modules from fromAddress at fromSpeed to first, first+1, ...
+    std::optional<uint8_t> first;
+    uint32_t commissionCount = 1;
+    std::optional<uint8_t> commissionSpeed;  // speed index; none: the connection's speed
+    uint8_t fromAddress = 1;
+    uint8_t fromSpeed = 4;  // speed index
+    bool yes = false;       // no questions: wait for each step instead
 };
 
 struct TParseResult {

@@ -24,6 +24,8 @@ namespace {
 
 constexpr auto kInputsPeriod = std::chrono::milliseconds(100);
 constexpr auto kStatusPeriod = std::chrono::milliseconds(500);
+// How often commission --yes looks for the module it waits for.
+constexpr auto kCommissionPoll = std::chrono::milliseconds(300);
 
 constexpr uint8_t kCmdRead = 0;
 constexpr uint8_t kCmdWrite = 1;
@@ -135,6 +137,14 @@ class TCommandRun {
     int Din();
     int Status();
     int Scan();
+    int Commission();
+    // One step of commission waits for the technician: at a terminal for
+    // Enter after the text, with --yes half a second before trying again
+    // (the text once, until it changes). False: stopped.
+    bool Await(const std::string& step, uint8_t address, const std::string& text);
+    // The probe of commission at an address and speed, in the scan mode.
+    TProbe ProbeAt(uint8_t address, uint8_t speedIndex);
+    std::string m_awaited;  // the text --yes showed last
     int Send();
     // Polls once, or at period until Ctrl-C or --count. poll returns the
     // reply of its transaction and sets the text, the JSON members and the
@@ -306,6 +316,7 @@ int TCommandRun::RunCommand(const std::string& settingsPath) {
     if (m_o.command == TCommand::Scan) return Scan();
     if (m_o.command == TCommand::Send) return Send();
     if (m_o.command == TCommand::ConfigApply) return ConfigApply();
+    if (m_o.command == TCommand::Commission) return Commission();
 
     TIdent& ident = m_ident;
     const TLinkOutcome connected = Connect(m_data, ident);
@@ -346,6 +357,7 @@ int TCommandRun::RunCommand(const std::string& settingsPath) {
             break;
         case TCommand::Scan:
         case TCommand::ConfigApply:
+        case TCommand::Commission:
         case TCommand::Ports:
         case TCommand::Send:
         case TCommand::None:
@@ -884,6 +896,7 @@ int TCommandRun::Scan() {
     CsvHeader({"address", "speed", "name", "version", "ident"});
     std::vector<std::string> found;
     std::vector<std::string> errors;
+    std::vector<std::string> collisions;
     bool done = false;
     // Ctrl-C ends a scan early with the modules found so far.
     for (std::size_t s = 0; s < speeds.size() && !done; ++s) {
@@ -898,11 +911,22 @@ int TCommandRun::Scan() {
         const std::string at = bySpeed ? ", " + IntToStr(m_data.Speed) + " Bd" : "";
         for (unsigned a = m_o.scanFrom; a <= m_o.scanTo && !done; ++a) {
             const auto address = static_cast<uint8_t>(a);
-            TIdent ident;
-            uint8_t firstStatus = 0;
-            const TLinkOutcome outcome = ::Identify(m_data, address, ident, &firstStatus);
-            done = outcome.interrupted;
-            if (outcome.code == 0 && !done) {
+            const TProbe probe = Probe(m_data, address);
+            const TIdent& ident = probe.ident;
+            const TLinkOutcome& outcome = probe.failure;
+            done = probe.result == TProbeResult::Interrupted;
+            if (probe.result == TProbeResult::Collision) {
+                // Neither module's identity can be trusted, nor silence
+                // claimed: the address is told as what it is.
+                collisions.push_back(TJsonObject()
+                                         .Number("address", address)
+                                         .Number("speed", m_data.Speed)
+                                         .Text("text", CollisionText(address))
+                                         .Str());
+                if (!m_o.json)
+                    WriteLine(m_io.err, "rq905ctl: " + CollisionText(address) +
+                                            (bySpeed ? " (" + IntToStr(m_data.Speed) + " Bd)" : ""));
+            } else if (probe.result == TProbeResult::Module) {
                 found.push_back(TJsonObject()
                                     .Number("address", address)
                                     .Number("speed", m_data.Speed)
@@ -918,7 +942,7 @@ int TCommandRun::Scan() {
                     done = !Emit("Adresa " + IntToStr(address) + at + ": " + PrintableText(ident.Text()));
                 }
                 done = done || m_o.scanFirst;
-            } else if (outcome.code != 0 && (outcome.code != 11 || firstStatus == 0)) {
+            } else if (probe.result == TProbeResult::Failed) {
                 // Silence at an address is the normal case; anything else is
                 // worth telling (a damaged reply, a module that stopped).
                 errors.push_back(TJsonObject()
@@ -942,13 +966,154 @@ int TCommandRun::Scan() {
                  .Raw("speeds", JsonArrayOf(bauds.data(), bauds.size()))
                  .Raw("modules", JsonArrayOf(found.data(), found.size()))
                  .Raw("errors", JsonArrayOf(errors.data(), errors.size()))
+                 .Raw("collisions", JsonArrayOf(collisions.data(), collisions.size()))
                  .Str());
     } else if (m_o.csv) {
         CsvHeaderOnly();
     } else {
         Emit("Nalezeno modulů: " + IntToStr(static_cast<int64_t>(found.size())));
     }
-    return found.empty() || m_outputFailed ? kExitFailure : kExitOk;
+    return found.empty() || !collisions.empty() || m_outputFailed ? kExitFailure : kExitOk;
+}
+
+bool TCommandRun::Await(const std::string& step, uint8_t address, const std::string& text) {
+    const bool repeated = m_o.yes && text == m_awaited;
+    m_awaited = text;
+    if (!repeated) {
+        // JSON lets a script follow the steps; a person reads them on stderr.
+        if (m_o.json) {
+            WriteLine(m_io.out,
+                      TJsonObject()
+                          .Raw("waiting",
+                               TJsonObject().Text("step", step).Number("address", address).Text("text", text).Str())
+                          .Str());
+            m_io.out.flush();
+        }
+        if (!m_o.json || !m_o.yes) WriteLine(m_io.err, text + (m_o.yes ? "" : " [Enter]"));
+    }
+    if (m_o.yes) return SleepUntil(std::chrono::steady_clock::now() + kCommissionPoll);
+    std::string line;
+    return std::getline(*m_io.in, line) && !InterruptRequested();
+}
+
+TProbe TCommandRun::ProbeAt(uint8_t address, uint8_t speedIndex) {
+    TProbe probe;
+    const TLinkOutcome line = ConfigureLine(m_data, speedIndex, kScanMode, ScanAllowance(speedIndex, 0));
+    if (line.code != 0) {
+        probe.result = TProbeResult::Failed;
+        probe.failure = line;
+        return probe;
+    }
+    return Probe(m_data, address);
+}
+
+int TCommandRun::Commission() {
+    const uint8_t from = m_o.fromSpeed;
+    const uint8_t target = m_o.commissionSpeed.value_or(IndexFromSpeed(m_data.Speed));
+    const std::string fromPlace =
+        "na adrese " + IntToStr(m_o.fromAddress) + " (" + IntToStr(SpeedFromIndex(from)) + " Bd)";
+    if (!m_o.connection.udpTimeout) m_data.UdpTimeout = 0;
+    m_data.Speed = SpeedFromIndex(from);
+    const TLinkOutcome opened = OpenLink(m_data, kScanMode, ScanAllowance(from, 0));
+    if (opened.interrupted) return Interrupted();
+    if (opened.code != 0) return LinkFail(opened);
+    auto stopped = [&] {
+        if (InterruptRequested()) return Interrupted();
+        CloseLink(m_data);
+        return Fail("commission: ukončeno na vstupu terminálu");
+    };
+
+    for (uint32_t n = 0; n < m_o.commissionCount; ++n) {
+        const auto address = static_cast<uint8_t>(*m_o.first + n);
+        const std::string newPlace =
+            "na adrese " + IntToStr(address) + " (" + IntToStr(SpeedFromIndex(target)) + " Bd)";
+        const std::string which = "Modul " + IntToStr(n + 1) + "/" + IntToStr(m_o.commissionCount);
+        m_awaited.clear();
+        if (!m_o.yes && !Await("connect", m_o.fromAddress, which + ": připojte nový modul, dostane adresu " +
+                                                               IntToStr(address) + ".")) {
+            return stopped();
+        }
+        // The module, alone at the address new modules come with.
+        TProbe probe;
+        for (;;) {
+            probe = ProbeAt(m_o.fromAddress, from);
+            if (probe.result == TProbeResult::Module) break;
+            if (probe.result == TProbeResult::Interrupted) return Interrupted();
+            const bool collision = probe.result == TProbeResult::Collision;
+            const std::string text =
+                collision ? CollisionText(m_o.fromAddress) + " Připojený smí být jen jeden nový modul."
+                : probe.result == TProbeResult::Failed ? which + ": " + fromPlace + ": " + probe.failure.text
+                                                       : which + ": " + fromPlace + " žádný modul neodpovídá.";
+            if (!Await(collision ? "collision" : "connect", m_o.fromAddress, text)) return stopped();
+        }
+        // The address must be free, or the module would share it.
+        if (address != m_o.fromAddress || target != from) {
+            const TProbe there = ProbeAt(address, target);
+            if (there.result == TProbeResult::Interrupted) return Interrupted();
+            if (there.result != TProbeResult::Silent) {
+                CloseLink(m_data);
+                return Fail(which + ": " + newPlace + " už odpovídá jiný modul" +
+                            (there.result == TProbeResult::Module ? " (" + PrintableText(there.ident.Text()) + ")"
+                                                                  : std::string()) +
+                            ", adresu nelze přidělit");
+            }
+        }
+        const TLinkOutcome line = ConfigureLine(m_data, from, kStandardMode, 0);
+        if (line.code != 0) {
+            CloseLink(m_data);
+            return Fail(line.code, line.text);
+        }
+        m_data.ModuleAddress = m_o.fromAddress;
+        TModuleConfig config = m_data.ModuleConfig;
+        config.BusAddress = address;
+        config.SpeedIndex = target;
+        // Address and speed are written together and verified, whatever a
+        // signal asks meanwhile.
+        TSequenceHooks hooks = Hooks();
+        hooks.proceed = {};
+        const TSequenceOutcome written = WriteConfig(m_data, kAddressSpeedRegisters, config, hooks);
+        if (written.result != TSequenceResult::Done) {
+            const bool mismatch = written.result == TSequenceResult::Mismatch;
+            CloseLink(m_data);
+            return Fail(
+                mismatch ? kWriteMismatch : written.status,
+                mismatch ? kMismatchText : ResultMessage(m_data.Kind, written.status),
+                [&](TJsonObject& e) { e.Number("register", written.reg).Bool("mismatch", mismatch); },
+                which + ": " + RegisterContext("Zápis", written.reg));
+        }
+        // A module takes its new address and speed when it starts again.
+        m_awaited.clear();
+        if (!m_o.yes && !Await("restart", address,
+                               which + ": vypněte a zapněte napájení modulu (nová adresa a rychlost platí "
+                                       "od startu).")) {
+            return stopped();
+        }
+        for (;;) {
+            probe = ProbeAt(address, target);
+            if (probe.result == TProbeResult::Module) break;
+            if (probe.result == TProbeResult::Interrupted) return Interrupted();
+            const bool collision = probe.result == TProbeResult::Collision;
+            if (!Await(collision ? "collision" : "restart", address,
+                       collision ? CollisionText(address)
+                                 : which + ": " + newPlace + " modul zatím neodpovídá; vypněte a zapněte "
+                                                             "jeho napájení.")) {
+                return stopped();
+            }
+        }
+        Result(which + ": " + PrintableText(probe.ident.Text()) + ", adresa " + IntToStr(m_o.fromAddress) + " (" +
+                   IntToStr(SpeedFromIndex(from)) + " Bd) -> " + IntToStr(address) + " (" +
+                   IntToStr(SpeedFromIndex(target)) + " Bd), ověřeno.",
+               TJsonObject()
+                   .Number("module", n + 1)
+                   .Text("ident", probe.ident.Text())
+                   .Number("from_address", m_o.fromAddress)
+                   .Number("from_speed", SpeedFromIndex(from))
+                   .Number("address", address)
+                   .Number("speed", SpeedFromIndex(target)));
+        m_io.out.flush();
+    }
+    CloseLink(m_data);
+    return kExitOk;
 }
 
 }  // namespace
@@ -999,6 +1164,9 @@ int RunCtl(const std::vector<std::string>& args, const std::string& defaultSetti
     if (parsed.options.settingsPath && !SettingsFileReadable(*parsed.options.settingsPath, reason)) {
         return usage("soubor nastavení " + Utf8ToCp1250(*parsed.options.settingsPath) + ": " + reason);
     }
+    // Commission asks a person at a terminal; a script says --yes.
+    if (parsed.options.command == TCommand::Commission && !parsed.options.yes && io.in == nullptr)
+        return usage("commission bez terminálu na vstupu potřebuje --yes");
     // A configuration file is checked whole before the module is touched.
     const TCtlOptions& o = parsed.options;
     const std::string file = "soubor " + Utf8ToCp1250(o.file) + ": ";

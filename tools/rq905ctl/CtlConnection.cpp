@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "CtlInterrupt.h"
+#include "core/IntText.h"
 
 void PrepareData(TData& data, const std::string& settingsPath, const TConnectionOverrides& o) {
     SetDefaults(&data);
@@ -119,6 +120,45 @@ TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t
     ident.name = parts[0] + parts[1];
     ident.version = parts[2];
     return {};
+}
+
+TProbe Probe(const TData& data, uint8_t address) {
+    TProbe probe;
+    for (unsigned attempt = 0; attempt < kProbeAttempts; ++attempt) {
+        uint8_t firstStatus = 0;
+        const TLinkOutcome outcome = Identify(data, address, probe.ident, &firstStatus);
+        if (outcome.interrupted) {
+            probe.result = TProbeResult::Interrupted;
+            return probe;
+        }
+        if (outcome.code == 0) {
+            probe.result = TProbeResult::Module;
+            return probe;
+        }
+        if (outcome.code == kCodeCollision) {
+            probe.result = TProbeResult::Collision;
+            return probe;
+        }
+        if (outcome.code != kCodeDamaged) {
+            // Silence at once is nobody there; silence after a damaged
+            // reply leaves the damage to be told.
+            const bool silent = outcome.code == 11 && firstStatus == 11;
+            if (attempt == 0 && silent) {
+                probe.result = TProbeResult::Silent;
+                return probe;
+            }
+            if (attempt == 0 || !silent) probe.failure = outcome;
+            probe.result = TProbeResult::Failed;
+            return probe;
+        }
+        probe.failure = outcome;
+    }
+    probe.result = TProbeResult::Collision;
+    return probe;
+}
+
+std::string CollisionText(uint8_t address) {
+    return "kolize adres: více modulů na adrese " + IntToStr(address) + "?";
 }
 
 TLinkOutcome Connect(TData& data, TIdent& ident) {

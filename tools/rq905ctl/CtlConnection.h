@@ -75,6 +75,23 @@ struct TIdent {
 // whether the first one failed (to a scan: nobody there).
 TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus = nullptr);
 
+// What identification in the scan mode found at one address. Modules that
+// share an address answer together: over UDP twice (the drivers' code 31),
+// on a serial line as one garbled reply (12) time after time, where a
+// single module's damaged reply is a chance that a second try clears.
+enum class TProbeResult : uint8_t { Module, Silent, Collision, Failed, Interrupted };
+struct TProbe {
+    TProbeResult result = TProbeResult::Silent;
+    TIdent ident;          // of a module
+    TLinkOutcome failure;  // of a failure
+};
+inline constexpr unsigned kProbeAttempts = 3;
+inline constexpr uint32_t kCodeDamaged = 12;
+inline constexpr uint32_t kCodeCollision = 31;
+TProbe Probe(const TData& data, uint8_t address);
+// "kolize adres: více modulů na adrese N?"
+std::string CollisionText(uint8_t address);
+
 // The whole set-up: OpenLink and Identify of data.ModuleAddress. On success
 // ModuleIdent is set; on failure the link is closed again.
 TLinkOutcome Connect(TData& data, TIdent& ident);

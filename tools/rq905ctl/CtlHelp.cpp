@@ -66,7 +66,10 @@ constexpr const char* kGeneralHelp =
     "  status [--watch|--clear] přečte nebo vynuluje status registr\n"
     "  scan [--from A] [--to B] [--speeds SEZNAM|all]\n"
     "                           vyhledá moduly v rozsahu adres (a rychlostí)\n"
+    "  commission --first A [--count N]\n"
+    "                           přidělí novým modulům adresy, jednomu po druhém\n"
     "  ports                    sériová zařízení a která by ovladače použily\n"
+    "  drivers check            ovladače výrobce pro Windows přes hostitele ovladačů\n"
     "  send PŘÍKAZ INDEX [D0 D1 D2 D3 D4] [--repeat N]\n"
     "                           pošle modulu jednu transakci a vypíše odpověď\n"
     "\n"
@@ -159,6 +162,9 @@ constexpr const char* kScanHelp =
     "čekáním (jen na první bajt odpovědi) a vypíše moduly, které odpověděly.\n"
     "Převodník RQ-1318 čeká podle rychlosti, není-li zadáno --udp-timeout.\n"
     "Návratový kód 1, když žádný modul neodpověděl.\n"
+    "Adresu, na které odpovídá víc modulů najednou (odpovědi přijdou dvakrát,\n"
+    "nebo opakovaně porušené), ohlásí jako \"kolize adres: více modulů na\n"
+    "adrese N?\" (s --json v poli \"collisions\"), s návratovým kódem 1.\n"
     "\n"
     "  --speeds SEZNAM|all  u sériových rozhraní projde rozsah postupně při\n"
     "                       každé rychlosti seznamu (např. 9600,1200; all =\n"
@@ -181,6 +187,23 @@ constexpr const char* kSendHelp =
     "  --repeat N           pošle transakci N krát za sebou, každou na řádek\n"
     "                       s místním časem; kód 1, když některá selhala;\n"
     "                       Ctrl-C skončí s kódem 130\n"
+    "\n";
+
+constexpr const char* kCommissionHelp =
+    "Použití: rq905ctl commission --first A [--count N] [--speed BD]\n"
+    "                             [--from-address F] [--from-speed BD] [--yes]\n"
+    "                             [volby]\n"
+    "Přidělí novým modulům adresy A, A+1, ... (N modulů, výchozí 1) po jednom:\n"
+    "vyzve k připojení dalšího modulu, najde ho na adrese a rychlosti, se\n"
+    "kterými nové moduly přicházejí (--from-address, výchozí 1, a --from-speed,\n"
+    "výchozí 9600), zapíše mu adresu a rychlost linky --speed (výchozí rychlost\n"
+    "připojení) s ověřením zpětným čtením, vyzve k vypnutí a zapnutí napájení\n"
+    "a ověří, že modul odpovídá na nové adrese a rychlosti. Dokud na adrese\n"
+    "odpovídá víc modulů najednou (kolize adres), nepokračuje; obsazenou\n"
+    "cílovou adresu nepřidělí (kód 1).\n"
+    "Na terminálu čeká na Enter po každé výzvě; --yes (pro skripty) se\n"
+    "neptá a zkouší znovu každých 300 ms, dokud modul nenajde; s --json\n"
+    "každé čekání ohlásí objektem {\"waiting\":{...}}. Ctrl-C skončí.\n"
     "\n";
 
 constexpr const char* kPortsHelp =
@@ -234,6 +257,9 @@ std::string HelpText(TCommand command) {
             break;
         case TCommand::Send:
             head = kSendHelp;
+            break;
+        case TCommand::Commission:
+            head = kCommissionHelp;
             break;
     }
     return std::string(head) + kConnectionHelp;

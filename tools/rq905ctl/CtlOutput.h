@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -15,6 +16,9 @@ struct TCtlIo {
     // Progress texts of the register sequences on err (for a person at a
     // terminal; scripts get only results and failures).
     bool progress = false;
+    // Where a technician answers commission's questions: a terminal's
+    // input, else none (scripts use --yes).
+    std::istream* in = nullptr;
 };
 
 // A Windows-1250 text, converted, then a line end.

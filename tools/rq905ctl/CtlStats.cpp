@@ -19,6 +19,10 @@ constexpr uint32_t kLastModuleStatus = 24;
 // The trace file is emptied once it holds this much: a watch may run for
 // weeks.
 constexpr std::size_t kTraceFileLimit = 1 << 20;
+// Without a trace to pass on, the file is read this seldom: each line
+// names its request's address, so nothing is lost by waiting, and a
+// transaction costs the tool no read of its own.
+constexpr uint32_t kTraceReadEvery = 256;
 
 void Sum(TStatsCounts& into, const TStatsCounts& c) {
     into.transactions += c.transactions;
@@ -87,6 +91,18 @@ std::optional<uint64_t> RefusedEcho(std::string_view line) {
     const std::size_t echo = line.find(" echo ", at);
     if (echo == std::string_view::npos) return std::nullopt;
     return std::strtoull(std::string(line.substr(echo + 6)).c_str(), nullptr, 10);
+}
+
+// The bus address of a Send line's request ("... Send A5 07 C8 ..."), if it
+// has one.
+std::optional<uint8_t> RequestAddress(std::string_view line) {
+    const std::size_t at = line.find(" Send A5 ");
+    if (at == std::string_view::npos || line.size() < at + 11) return std::nullopt;
+    const std::string hex(line.substr(at + 9, 2));
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(hex.c_str(), &end, 16);
+    if (end != hex.c_str() + 2) return std::nullopt;
+    return static_cast<uint8_t>(value);
 }
 
 }  // namespace
@@ -207,17 +223,20 @@ void TStatsRecorder::Finish() {
     if (m_finished) return;
     m_finished = true;
     SetTransactionObserver(nullptr, nullptr);
-    ReadTrace(0);
+    ReadTrace();
     if (!m_traced) m_stats.SetRefusedUnknown();
 }
 
 void TStatsRecorder::Observe(void* self, uint8_t address, uint32_t result, uint32_t micros) {
     auto* recorder = static_cast<TStatsRecorder*>(self);
     recorder->m_stats.Add(address, result, micros);
-    recorder->ReadTrace(address);
+    recorder->m_lastAddress = address;
+    // A trace the user reads is passed on as it comes.
+    if (recorder->m_forward != nullptr || ++recorder->m_unread >= kTraceReadEvery) recorder->ReadTrace();
 }
 
-void TStatsRecorder::ReadTrace(uint8_t address) {
+void TStatsRecorder::ReadTrace() {
+    m_unread = 0;
     if (!m_file.Valid()) return;
     const std::size_t before = m_pending.size();
     m_file.ReadNew(m_pending);
@@ -240,7 +259,8 @@ void TStatsRecorder::ReadTrace(uint8_t address) {
             continue;
         }
         if (const auto echo = RefusedEcho(line)) {
-            if (*echo > m_echoTotal) m_stats.AddRefused(address, *echo - m_echoTotal);
+            if (*echo > m_echoTotal)
+                m_stats.AddRefused(RequestAddress(line).value_or(m_lastAddress), *echo - m_echoTotal);
             m_echoTotal = *echo;
         }
     }

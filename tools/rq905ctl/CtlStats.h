@@ -93,8 +93,9 @@ class TStatsRecorder {
 
   private:
     static void Observe(void* self, uint8_t address, uint32_t result, uint32_t micros);
-    // Reads the trace's new lines; refused replies go to address.
-    void ReadTrace(uint8_t address);
+    // Reads the trace's new lines; refused replies go to the address of
+    // the request that refused them.
+    void ReadTrace();
 
     TLinkStats& m_stats;
     TTraceFile m_file;
@@ -102,6 +103,8 @@ class TStatsRecorder {
     bool m_forwardOwned = false;
     std::string m_pending;  // the part of a line not yet complete
     uint64_t m_echoTotal = 0;
+    uint8_t m_lastAddress = 0;
+    uint32_t m_unread = 0;  // transactions since the trace was read
     bool m_traced = false;  // a connection opened with the trace
     bool m_finished = false;
 };
