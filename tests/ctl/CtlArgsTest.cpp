@@ -41,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CommandCase{{"dout", "5"}, TCommand::Dout}, CommandCase{{"pwm", "65535"}, TCommand::Pwm},
                     CommandCase{{"--watch", "din"}, TCommand::Din},
                     CommandCase{{"status", "--clear"}, TCommand::Status},
-                    CommandCase{{"--json", "scan", "--from=2"}, TCommand::Scan}));
+                    CommandCase{{"--json", "scan", "--from=2"}, TCommand::Scan},
+                    CommandCase{{"commission", "--first", "10"}, TCommand::Commission}));
 
 // One value the command line sets, as a number.
 struct ValueCase {
@@ -151,6 +152,31 @@ const ValueCase kValueCases[] = {
     {"SpeedsFastestFirstOnce", {"scan", "--speeds", "1200,115200,1200"}, SpeedDigits, 81},
     {"SpeedsAll", {"scan", "--speeds", "ALL"}, SpeedDigits, 876543210},
     {"ScanWait", {"scan", "--scan-wait-ms", "100"}, [](const TCtlOptions& o) { return *o.scanWaitMs; }, 100},
+    // --first takes a value with commission and none with scan.
+    {"CommissionFirst",
+     {"commission", "--first", "$10", "--count", "3"},
+     [](const TCtlOptions& o) { return *o.first; },
+     16},
+    {"CommissionCount",
+     {"commission", "--first", "10", "--count", "3"},
+     [](const TCtlOptions& o) { return o.commissionCount; },
+     3},
+    {"CommissionSpeedIsTheTarget",
+     {"commission", "--first", "1", "--speed", "19200"},
+     [](const TCtlOptions& o) { return *o.commissionSpeed * 10 + !o.connection.speed; },
+     51},
+    {"CommissionFromDefaults",
+     {"commission", "--first", "2"},
+     [](const TCtlOptions& o) { return o.fromAddress * 10 + o.fromSpeed; },
+     14},
+    {"CommissionFrom",
+     {"commission", "--first", "2", "--from-address", "0", "--from-speed", "1200"},
+     [](const TCtlOptions& o) { return o.fromAddress * 10 + o.fromSpeed; },
+     1},
+    {"ScanFirstStaysAFlag",
+     {"scan", "--first", "--from", "3"},
+     [](const TCtlOptions& o) { return o.scanFirst * 10 + o.scanFrom; },
+     13},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ctl, OptionValues, testing::ValuesIn(kValueCases),
@@ -233,6 +259,13 @@ const UsageCase kUsageCases[] = {
     {"CsvAndJson", {"din", "--csv", "--json"}, "--csv a --json"},
     {"CsvOnApply", {"config", "apply", "f.ini", "--address", "1", "--csv"}, "nepatří k příkazu config apply"},
     {"OutputEmpty", {"din", "--output="}, "--output"},
+    {"CommissionWithoutFirst", {"commission", "--count", "2"}, "chybí --first"},
+    {"CommissionPast255", {"commission", "--first", "250", "--count", "7"}, "255"},
+    {"CommissionFromAmongThem",
+     {"commission", "--first", "1", "--count", "3", "--from-address", "2"},
+     "--from-address"},
+    {"CommissionAddress", {"commission", "--first", "1", "--address", "2"}, "nepatří k příkazu commission"},
+    {"ConfigWriteYes", {"config", "write", "--dout-initial", "1", "--yes"}, "nepatří k příkazu config write"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ctl, UsageErrors, testing::ValuesIn(kUsageCases),
@@ -441,5 +474,29 @@ TEST(CtlOutput, ObjectsKeepTheOrderOfTheirMembers) {
                                  .Str();
     EXPECT_EQ(json, R"({"n":-5,"t":"x","b":false,"z":null,"a":[1,2]})");
 }
+
+struct EchoedLine {
+    const char* name;
+    const char* line;  // UTF-8, as the file holds it
+};
+
+class ConfigFileEcho : public testing::TestWithParam<EchoedLine> {};
+
+// A line the file gives is shown, never obeyed: its control bytes would
+// drive the terminal.
+TEST_P(ConfigFileEcho, ShowsTheLineInPrintableForm) {
+    TModuleConfig config;
+    std::string reason;
+    ASSERT_FALSE(ParseConfigFile(std::string("[RQ-905]\n") + GetParam().line + "\n", config, reason));
+    EXPECT_EQ(reason.find('\x1b'), std::string::npos) << reason;
+    EXPECT_NE(reason.find("\xB7[2J"), std::string::npos) << reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, ConfigFileEcho,
+                         testing::Values(EchoedLine{"NoEquals", "\x1b[2J"},
+                                         EchoedLine{"Section", "[\x1b[2J]"},
+                                         EchoedLine{"UnknownKey", "\x1b[2J=1"},
+                                         EchoedLine{"BadValue", "din_negation=\x1b[2J"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -441,6 +441,76 @@ TEST_P(CtlCommand, ApplyStopsAtTheFirstFailingModuleUnlessToldToGoOn) {
     EXPECT_EQ(sim.Modules().at(1).at(33), 1);
 }
 
+// Modules left at one address answer together: twice over UDP, garbled on
+// a serial line. Neither is a module found, nor silence.
+TEST_P(CtlCommand, ScanReportsModulesSharingAnAddress) {
+    Sim sim({"--quiet"});
+    ASSERT_EQ(sim.Process().Command("add"), "ok");
+    ASSERT_EQ(sim.Process().Command("add 3"), "ok");
+    const TRun both = Ctl(sim, -1, {"scan", "--from", "0", "--to", "4", "--json"});
+    EXPECT_EQ(both.exit, 1) << both.err;
+    EXPECT_NE(Text(both.out).find(R"("modules":[{"address":3,)"), std::string::npos) << both.out;
+    EXPECT_EQ(both.out.find(R"({"address":1,"speed":9600,"name")"), std::string::npos) << both.out;
+    EXPECT_NE(
+        Text(both.out).find(
+            R"("collisions":[{"address":1,"speed":9600,"text":"kolize adres: více modulů na adrese 1?"}])"),
+        std::string::npos)
+        << both.out;
+
+    const TRun text = Ctl(sim, -1, {"scan", "--from", "1", "--to", "1"});
+    EXPECT_EQ(text.exit, 1);
+    EXPECT_EQ(Text(text.err), "rq905ctl: kolize adres: více modulů na adrese 1?\n");
+
+    ASSERT_EQ(sim.Process().Command("remove 1"), "ok");
+    const TRun one = Ctl(sim, -1, {"scan", "--from", "1", "--to", "1", "--json"});
+    EXPECT_EQ(one.exit, 0) << one.err;
+    EXPECT_NE(one.out.find(R"("collisions":[])"), std::string::npos) << one.out;
+}
+
+// New modules connected one at a time on the simulator's console get their
+// addresses and speed; two connected at once stop the run until one goes.
+TEST_P(CtlCommand, CommissionGivesNewModulesTheirAddressesOneByOne) {
+    Sim sim({"--quiet"});
+    Args args{"commission", "--first", "10",     "--count",    "3",        "--speed",
+              "19200",      "--yes",   "--json", "--settings", kNoSettings};
+    Args env;
+    if (GetParam().udp) {
+        args.insert(args.end(), {"--kind", "lan", "--ip", "127.0.0.1", "--udp-port",
+                                 std::to_string(sim.Process().UdpPort())});
+    } else {
+        args.insert(args.end(), {"--kind", "com", "--com", "1"});
+        env.push_back("RQ905_COM1=" + sim.Process().PtyPath());
+    }
+    ctltest::TCtlChild child(args, env);
+    for (int n = 0; n < 3; ++n) {
+        if (n == 1) {
+            ASSERT_TRUE(child.WaitForText(R"("step":"connect","address":1,)"));
+            ASSERT_EQ(sim.Process().Command("add"), "ok");
+            ASSERT_EQ(sim.Process().Command("add"), "ok");
+            ASSERT_TRUE(child.WaitForText(R"("step":"collision","address":1,)"));
+            ASSERT_EQ(sim.Process().Command("remove 1"), "ok");
+        } else if (n == 2) {
+            ASSERT_EQ(sim.Process().Command("add"), "ok");
+        }
+        ASSERT_TRUE(child.WaitForText(R"("step":"restart","address":)" + std::to_string(10 + n)));
+        ASSERT_EQ(sim.Process().Command("restart 1"), "ok");
+        ASSERT_TRUE(child.WaitForText(R"({"module":)" + std::to_string(n + 1) +
+                                      R"(,"ident":"RQ-905   v.1.02",)"
+                                      R"("from_address":1,"from_speed":9600,"address":)" +
+                                      std::to_string(10 + n) + R"(,"speed":19200})"));
+    }
+    const TRun run = child.Finish();
+    EXPECT_EQ(run.exit, 0) << run.err;
+
+    const TRun scan = Ctl(sim, -1, {"scan", "--from", "0", "--to", "15", "--speed", "19200", "--json"});
+    EXPECT_EQ(scan.exit, 0) << scan.err;
+    std::string addresses;
+    for (const std::regex module(R"("address":(\d+),"speed":19200,"name")");
+         const auto& m : std::vector(std::sregex_iterator(scan.out.begin(), scan.out.end(), module), {}))
+        addresses += m[1].str() + " ";
+    EXPECT_EQ(addresses, "10 11 12 ");
+}
+
 INSTANTIATE_TEST_SUITE_P(Ctl, CtlCommand, testing::ValuesIn(kTransports),
                          [](const auto& p) { return std::string(p.param.name); });
 
@@ -599,7 +669,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ProcessUsageCase{"NoArguments", {}}, ProcessUsageCase{"UnknownCommand", {"frobnicate"}},
                     ProcessUsageCase{"BadAddress", {"identify", "--address", "300"}},
                     ProcessUsageCase{"DoutWithoutValue", {"dout"}},
-                    ProcessUsageCase{"WriteWithoutValues", {"config", "write", "--json"}}),
+                    ProcessUsageCase{"WriteWithoutValues", {"config", "write", "--json"}},
+                    ProcessUsageCase{"CommissionWithoutTerminalOrYes", {"commission", "--first", "10"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlHelp, EveryCommandAnswersHelpAsAProcess) {

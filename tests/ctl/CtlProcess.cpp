@@ -94,6 +94,17 @@ bool TCtlChild::WaitForLines(std::size_t n) {
     return true;
 }
 
+bool TCtlChild::WaitForText(const std::string& text) {
+    for (;;) {
+        const std::size_t at = m_run.out.find(text, m_found);
+        if (at != std::string::npos) {
+            m_found = at + text.size();
+            return true;
+        }
+        if (m_out < 0 || !Pump()) return false;
+    }
+}
+
 void TCtlChild::Signal(int signal) {
     if (m_pid > 0) ::kill(m_pid, signal);
 }

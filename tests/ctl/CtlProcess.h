@@ -26,6 +26,9 @@ class TCtlChild {
     // Reads until stdout holds n whole lines; false if the child ended first.
     bool WaitForLines(std::size_t n);
     bool WaitForLine() { return WaitForLines(1); }
+    // Reads until stdout holds text after what the last call found; false
+    // if the child ended first.
+    bool WaitForText(const std::string& text);
     void Signal(int signal);
     // Reads to the end of both streams and reaps the child.
     TRun Finish();
@@ -38,6 +41,7 @@ class TCtlChild {
     int m_out = -1;
     int m_err = -1;
     TRun m_run;
+    std::size_t m_found = 0;
 };
 
 inline TRun RunCtl(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {

@@ -133,7 +133,9 @@ bool ParseConfigFile(std::string_view utf8, TModuleConfig& config, std::string& 
         const std::string_view line = Trim(utf8.substr(0, end));
         utf8.remove_prefix(end == std::string_view::npos ? utf8.size() : end + 1);
         if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-        const std::string typed = Utf8ToCp1250(line);
+        // What a file says is shown, never obeyed: its control bytes would
+        // drive the terminal.
+        const std::string typed = PrintableText(Utf8ToCp1250(line));
         if (line.front() == '[') {
             if (line.back() != ']') return fail("neúplný název oddílu " + typed);
             const std::string_view name = Trim(line.substr(1, line.size() - 2));
@@ -149,11 +151,11 @@ bool ParseConfigFile(std::string_view utf8, TModuleConfig& config, std::string& 
         if (!inSection) return fail(std::string("klíč mimo oddíl [") + kConfigSection + "]");
         std::size_t k = 0;
         while (k < kConfigKeys.size() && !Cp1250EqualNoCase(name, kConfigKeys[k].name)) ++k;
-        if (k == kConfigKeys.size()) return fail("neznámý klíč " + Utf8ToCp1250(name));
+        if (k == kConfigKeys.size()) return fail("neznámý klíč " + PrintableText(Utf8ToCp1250(name)));
         if (given[k]) return fail(std::string("klíč ") + kConfigKeys[k].name + " podruhé");
         if (!kConfigKeys[k].parse(value, c)) {
             return fail(std::string("neplatná hodnota klíče ") + kConfigKeys[k].name + ": " +
-                        Utf8ToCp1250(value));
+                        PrintableText(Utf8ToCp1250(value)));
         }
         given[k] = true;
     }

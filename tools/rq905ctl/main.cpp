@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     if (args == std::vector<std::string>{"drivers", "check"}) {
         return CloseStandardOutput(RunDriversCheck(std::cout), false);
     }
-    TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0};
+    TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0,
+              isatty(STDIN_FILENO) != 0 ? &std::cin : nullptr};
     // The program's own settings, read where the program itself reads them.
     const int exit = RunCtl(args, SettingsFiles().read, io);
     return CloseStandardOutput(exit, args.size() >= 2 && args[0] == "config" && args[1] == "diff");
