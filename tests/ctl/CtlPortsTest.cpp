@@ -1,7 +1,10 @@
 // rq905ctl ports on a prepared device tree: a USB adapter behind a by-id
 // link, a ttyS with a UART and one without, and a devices file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -35,7 +38,13 @@ class Ports : public testing::Test {
             std::ofstream(Sys() / "class/tty" / tty / "type") << type << "\n";
         }
         fs::create_directories(Dev() / "serial/by-id");
-        for (const char* tty : {"ttyUSB0", "ttyS0", "ttyS1"}) std::ofstream(Dev() / tty).put('\0');
+        // ttyS0 is a terminal (a pseudo-terminal's); the others are plain
+        // files, which no driver could use as a port.
+        for (const char* tty : {"ttyUSB0", "ttyS1"}) std::ofstream(Dev() / tty).put('\0');
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(m_master, 0);
+        ASSERT_EQ(::grantpt(m_master) | ::unlockpt(m_master), 0);
+        fs::create_symlink(::ptsname(m_master), Dev() / "ttyS0");
         fs::create_symlink("../../ttyUSB0", Dev() / "serial/by-id/usb-FTDI_A1-if00-port0");
         fs::create_directories(m_root / "config/rq905");
         std::ofstream(m_root / "config/rq905/devices.ini")
@@ -44,6 +53,7 @@ class Ports : public testing::Test {
         for (const char* v : {"RQ905_COM2", "RQ905_PCI318", "RQ905_PCI1318", "RQ905_USB1318"}) ::unsetenv(v);
     }
     void TearDown() override {
+        if (m_master >= 0) ::close(m_master);
         ::unsetenv("XDG_CONFIG_HOME");
         fs::remove_all(m_root);
     }
@@ -68,6 +78,7 @@ class Ports : public testing::Test {
     }
 
     fs::path m_root;
+    int m_master = -1;
 };
 
 TEST_F(Ports, ListsDevicesAndWhatEachKindWouldOpen) {
@@ -75,24 +86,58 @@ TEST_F(Ports, ListsDevicesAndWhatEachKindWouldOpen) {
         List(false),
         "Sériová zařízení:\n"
         "  R/dev/serial/by-id/usb-FTDI_A1-if00-port0 -> R/dev/ttyUSB0, USB 0403:6001 FTDI FT232R USB UART, "
-        "lze otevřít\n"
+        "nelze použít: obyčejný soubor, ne terminál\n"
         "  R/dev/ttyS0, UART, lze otevřít\n"
         "Rozhraní (zařízení, které by ovladač nyní použil):\n"
-        "  com (COM2): R/dev/ttyS1 (výchozí), lze otevřít\n"
+        "  com (COM2): R/dev/ttyS1 (výchozí), nelze použít: obyčejný soubor, ne terminál\n"
         "  isa (300h): zařízení nenalezeno (výchozí)\n"
         "  pci: R/dev/ttyPCI (soubor R/config/rq905/devices.ini), nelze otevřít: No such file or directory\n"
-        "  usb: R/dev/serial/by-id/usb-FTDI_A1-if00-port0 (výchozí), lze otevřít\n");
+        "  usb: R/dev/serial/by-id/usb-FTDI_A1-if00-port0 (výchozí), nelze použít: obyčejný soubor, ne "
+        "terminál\n");
     EXPECT_EQ(
         List(true),
         R"({"devices":[{"path":"R/dev/serial/by-id/usb-FTDI_A1-if00-port0","target":"R/dev/ttyUSB0",)"
         R"("type":"usb","vendor":"0403","product":"6001","manufacturer":"FTDI","product_name":"FT232R USB UART",)"
-        R"("access":true},{"path":"R/dev/ttyS0","type":"uart","access":true}],"interfaces":[)"
-        R"({"kind":"com","com":2,"source":"default","device":"R/dev/ttyS1","access":true},)"
+        R"("access":false,"error":"obyčejný soubor, ne terminál","dialout_missing":false},)"
+        R"({"path":"R/dev/ttyS0","type":"uart","access":true}],"interfaces":[)"
+        R"({"kind":"com","com":2,"source":"default","device":"R/dev/ttyS1","access":false,)"
+        R"("error":"obyčejný soubor, ne terminál","dialout_missing":false},)"
         R"({"kind":"isa","base":768,"source":"default","device":null,"code":5},)"
         R"({"kind":"pci","source":"devices_file","origin":"R/config/rq905/devices.ini","device":"R/dev/ttyPCI",)"
         R"("access":false,"error":"No such file or directory","dialout_missing":false},)"
-        R"({"kind":"usb","source":"default","device":"R/dev/serial/by-id/usb-FTDI_A1-if00-port0","access":true}]})"
+        R"({"kind":"usb","source":"default","device":"R/dev/serial/by-id/usb-FTDI_A1-if00-port0","access":false,)"
+        R"("error":"obyčejný soubor, ne terminál","dialout_missing":false}]})"
         "\n");
 }
+
+struct NotAPortCase {
+    const char* name;
+    void (*make)(const fs::path& path);
+    const char* reason;
+};
+
+class NotAPort : public Ports, public testing::WithParamInterface<NotAPortCase> {};
+
+// Whatever the user may open is still no port unless it is a terminal.
+TEST_P(NotAPort, IsNeverShownAsOpenable) {
+    GetParam().make(Dev() / "odd");
+    ::setenv("RQ905_COM2", (Dev() / "odd").c_str(), 1);
+    const std::string text = List(false);
+    ::unsetenv("RQ905_COM2");
+    EXPECT_NE(text.find(std::string("com (COM2): R/dev/odd (proměnná RQ905_COM2), nelze použít: ") +
+                        GetParam().reason + "\n"),
+              std::string::npos)
+        << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NotAPort,
+    testing::Values(NotAPortCase{"Fifo", [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); },
+                                 "roura (FIFO), ne terminál"},
+                    NotAPortCase{"DevZero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+                                 "znakové zařízení, ne terminál"},
+                    NotAPortCase{"Folder", [](const fs::path& p) { fs::create_directory(p); },
+                                 "složka, ne terminál"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -85,9 +85,36 @@ TAccess Refused(const std::string& path, int error) {
     return a;
 }
 
+// What a path that is no terminal is instead.
+std::string NotTerminalText(mode_t mode) {
+    if (S_ISREG(mode)) return "obyčejný soubor, ne terminál";
+    if (S_ISFIFO(mode)) return "roura (FIFO), ne terminál";
+    if (S_ISDIR(mode)) return "složka, ne terminál";
+    if (S_ISCHR(mode)) return "znakové zařízení, ne terminál";
+    return "ne terminál";
+}
+
+// Only a terminal device is a port: a FIFO, /dev/zero or a folder that
+// the user may open would still fail the driver.
 TAccess Access(const std::string& path) {
     if (::access(path.c_str(), R_OK | W_OK) != 0) return Refused(path, errno);
     TAccess a;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Refused(path, errno);
+    bool terminal = false;
+    if (S_ISCHR(st.st_mode)) {
+        // Without blocking, as the driver opens it, so a line without
+        // carrier does not hold the listing.
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return Refused(path, errno);
+        terminal = ::isatty(fd) != 0;
+        ::close(fd);
+    }
+    if (!terminal) {
+        a.reason = NotTerminalText(st.st_mode);
+        a.text = "nelze použít: " + a.reason;
+        return a;
+    }
     a.ok = true;
     a.text = "lze otevřít";
     return a;
@@ -293,19 +320,21 @@ std::optional<TDeviceProblem> DeviceProblem(const TData& data) {
     }
     p.path = Sys(d.path);
     // Opened as the driver opens it, to hear the system's own reason.
-    const int fd = ::open(d.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat st {};
+    const bool character = ::stat(d.path.c_str(), &st) != 0 || S_ISCHR(st.st_mode);
+    const int fd = character ? ::open(d.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (!character) {
+        p.reason = NotTerminalText(st.st_mode);
+    } else if (fd < 0) {
         const TAccess refused = Refused(d.path, errno);
         p.reason = refused.reason + refused.hint;
     } else {
-        int error = 0;
-        if (::isatty(fd) == 0) {
-            error = ENOTTY;
-        } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            error = errno;
-        }
+        const bool terminal = ::isatty(fd) != 0;
+        const int error = terminal && ::flock(fd, LOCK_EX | LOCK_NB) != 0 ? errno : 0;
         ::close(fd);
-        p.reason = error != 0 ? Sys(std::strerror(error)) : "nyní se otevřít dá";
+        p.reason = !terminal    ? NotTerminalText(S_IFCHR)
+                   : error != 0 ? Sys(std::strerror(error))
+                                : "nyní se otevřít dá";
     }
     p.text = "zařízení " + p.path + " (" + SourceText(d) + "): " + p.reason;
     return p;
