@@ -154,15 +154,19 @@ class Server final : public ServerCore {
         sigset_t blocked{};
         sigset_t waiting{};
         sigemptyset(&blocked);
-        sigaddset(&blocked, SIGINT);
-        sigaddset(&blocked, SIGTERM);
-        sigprocmask(SIG_BLOCK, &blocked, &waiting);
-        sigdelset(&waiting, SIGINT);
-        sigdelset(&waiting, SIGTERM);
+        sigprocmask(SIG_BLOCK, nullptr, &waiting);
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        for (const int signal : {SIGINT, SIGTERM}) {
+            // A signal ignored by whoever started the simulator (nohup, a
+            // background job of a script) stays ignored.
+            struct sigaction inherited {};
+            if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+            sigaddset(&blocked, signal);
+            sigdelset(&waiting, signal);
+            sigaction(signal, &action, nullptr);
+        }
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
         std::signal(SIGPIPE, SIG_IGN);
 
         bool stdinOpen = true;

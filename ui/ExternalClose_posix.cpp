@@ -73,13 +73,21 @@ TExternalClose::TExternalClose(std::function<void()> closeWindow, std::function<
     sigemptyset(&action.sa_mask);
     // A driver call under way goes on rather than failing with EINTR.
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &m_state->previous[i]);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        // A signal ignored by whoever started the program (nohup, a
+        // background job of a script) stays ignored.
+        if (sigaction(kSignals[i], nullptr, &m_state->previous[i]) != 0 ||
+            m_state->previous[i].sa_handler == SIG_IGN)
+            continue;
+        sigaction(kSignals[i], &action, nullptr);
+    }
 }
 
 TExternalClose::~TExternalClose() {
     if (m_state->notifier) {
         for (std::size_t i = 0; i < kSignals.size(); ++i)
-            sigaction(kSignals[i], &m_state->previous[i], nullptr);
+            if (m_state->previous[i].sa_handler != SIG_IGN)
+                sigaction(kSignals[i], &m_state->previous[i], nullptr);
         m_state->notifier.reset();
         g_pipeWrite = -1;
         close(m_state->pipe[0]);

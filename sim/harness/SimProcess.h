@@ -26,6 +26,7 @@ class SimProcess {
     bool Ready() const { return m_ready; }
     const std::string& PtyPath() const { return m_ptyPath; }
     std::uint16_t UdpPort() const { return m_udpPort; }
+    pid_t Pid() const { return m_pid; }
 
     // Sends one console line and returns its answer line ("ok" or
     // "error: ..."), or "" when none came in time.

@@ -362,6 +362,29 @@ TEST_P(CtlCommand, WatchReportsChangesAndEndsCleanlyOnCtrlC) {
     EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
+// nohup, or a script's background job: a signal ignored by whoever started
+// the tool or the simulator stays ignored, and both run on.
+TEST(IgnoredSignal, LeavesTheWatchAndTheSimulatorRunning) {
+    for (const int signal : {SIGHUP, SIGINT, SIGTERM}) {
+        ::signal(signal, SIG_IGN);  // inherited by both children
+        Sim sim({"--quiet"});
+        ctltest::TCtlChild watch({"din", "--watch", "--settings", kNoSettings, "--address", "1", "--kind",
+                                  "lan", "--ip", "127.0.0.1", "--udp-port",
+                                  std::to_string(sim.Process().UdpPort())});
+        ::signal(signal, SIG_DFL);
+        // Both have set up their signal handling by their first answer.
+        ASSERT_TRUE(watch.WaitForLine()) << signal;
+        ASSERT_EQ(sim.Process().Command("show"), "ok") << signal;
+        ::kill(sim.Process().Pid(), signal);
+        watch.Signal(signal);
+        ASSERT_EQ(sim.Process().Command("inputs 0x80"), "ok") << signal;
+        EXPECT_TRUE(watch.WaitForLines(2)) << signal;
+        watch.Signal(SIGKILL);
+        watch.Finish();
+        ::kill(sim.Process().Pid(), SIGKILL);
+    }
+}
+
 TEST_P(CtlCommand, WatchWithACountPrintsAnUnchangedReadingOnce) {
     Sim sim({"--quiet"});
     const TRun run = Ctl(sim, 1, {"status", "--watch", "--count", "2", "--json"});

@@ -38,3 +38,23 @@ TEST(ProgramEndTest, ASignalSavesTheSettingsEndsTheLinkOnceAndEndsTheRun) {
         EXPECT_NE(saved.find("Rozhraní=RQ-1318"), std::string::npos) << c.signal;
     }
 }
+
+// nohup, or a script's background job: a signal ignored by whoever started
+// the program stays ignored, and the program runs on.
+TEST(ProgramEndTest, ASignalIgnoredFromTheStartIsLeftIgnored) {
+    for (const int signal : {SIGHUP, SIGINT, SIGTERM}) {
+        Rec().Reset();
+        std::signal(signal, SIG_IGN);
+        QTemporaryDir dir;
+        TForm1 form(dir.filePath("W_rq905.ini").toStdString());
+        bool survived = false;
+        QTimer::singleShot(0, [signal] { std::raise(signal); });
+        QTimer::singleShot(300, &form, [&form, &survived] {
+            survived = form.isVisible();
+            form.CloseProgram();
+        });
+        EXPECT_EQ(RunProgram(form), 0) << signal;
+        EXPECT_TRUE(survived) << signal;
+        EXPECT_EQ(std::signal(signal, SIG_DFL), SIG_IGN) << signal;
+    }
+}
