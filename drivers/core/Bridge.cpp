@@ -1,12 +1,15 @@
 #include "Bridge.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "DeviceLookup.h"
+#include "Link.h"
 
 namespace drv::bridge {
 
@@ -15,6 +18,23 @@ namespace {
 using drvhost::Frame;
 using drvhost::Op;
 
+// Every call is bounded by the longest the driver itself may wait in it, as
+// its connection is set up, plus this margin for wine and a busy machine. A
+// host that takes longer is taken for hung: it is ended, and the call
+// answers HostEnded.
+constexpr auto kCallMargin = std::chrono::seconds(5);
+// Starting wine in a new prefix takes seconds, and more on a slow machine.
+constexpr auto kStartWait = std::chrono::seconds(60);
+
+// A caller's connection: the host library's own handle, and what bounds a
+// transaction's wait.
+struct Connection {
+    std::uint32_t host = 0;
+    bool udp = false;
+    std::uint32_t udpTimeoutMs = 0;
+    LineConfig config;
+};
+
 // One host per library and process; each library links its own copy.
 struct State {
     std::mutex mutex;
@@ -22,7 +42,7 @@ struct State {
     bool ended = false;
     // The caller's handles, each with the host library's own: that one may
     // be any number, also one our libraries hand out themselves.
-    std::map<std::uint32_t, std::uint32_t> handles;
+    std::map<std::uint32_t, Connection> handles;
     std::uint32_t next = 0xB1318001;
     std::string library;
 };
@@ -36,21 +56,40 @@ State& Shared() {
 // load for each call and nothing more.
 std::atomic<bool> g_used{false};
 
+struct Reading {
+    Child* child;
+    Child::Clock::time_point deadline;
+};
+
 bool ReadChild(void* context, std::uint8_t* data, std::size_t n) {
-    return static_cast<Child*>(context)->Read(data, n);
+    const auto* r = static_cast<Reading*>(context);
+    return r->child->Read(data, n, r->deadline);
 }
 bool WriteChild(void* context, const std::uint8_t* data, std::size_t n) {
     return static_cast<Child*>(context)->Write(data, n);
 }
 
-// One request, one answer; an answer that does not fit the request counts
-// as the host's end.
-bool Call(State& s, const Frame& request, Frame& answer, std::uint32_t words) {
+// The longest a transaction of c may take: the reply's wait, and a reply
+// that keeps coming in scan mode.
+Child::Clock::duration SendBound(const Connection& c) {
+    return ReplyTimeout(c.config, c.udpTimeoutMs, c.udp) +
+           std::chrono::microseconds(
+               wire::LineTimeUs(kScanTrailBytes, std::max<std::uint32_t>(c.config.speed, 1))) +
+           kCallMargin;
+}
+
+// One request, one answer within bound; an answer that does not fit the
+// request, or none in time, counts as the host's end, and a host that is
+// still there then is ended.
+bool Call(State& s, const Frame& request, Frame& answer, std::uint32_t words,
+          Child::Clock::duration bound = kCallMargin) {
     if (s.child && !s.ended) {
-        if (WriteFrame(WriteChild, s.child.get(), request) && ReadFrame(ReadChild, s.child.get(), answer) &&
+        Reading reading{s.child.get(), Child::Clock::now() + bound};
+        if (WriteFrame(WriteChild, s.child.get(), request) && ReadFrame(ReadChild, &reading, answer) &&
             answer.count == words) {
             return true;
         }
+        s.child->Kill();
     }
     s.ended = true;
     return false;
@@ -70,8 +109,9 @@ Result Start(State& s, const char* library) {
     s.child = Spawn(HostPath(), file, cdeclCall);
     g_used = true;
     Frame hello;
-    if (!s.child || !ReadFrame(ReadChild, s.child.get(), hello) || hello.tag != drvhost::kHello ||
-        hello.count != 2 || hello.words[0] != static_cast<std::uint32_t>(drvhost::Loaded::Ok)) {
+    Reading reading{s.child.get(), Child::Clock::now() + kStartWait};
+    if (!s.child || !ReadFrame(ReadChild, &reading, hello) || hello.tag != drvhost::kHello ||
+        hello.count < 1 || hello.words[0] != static_cast<std::uint32_t>(drvhost::Loaded::Ok)) {
         s.child.reset();
         return Result::HostNotStarted;
     }
@@ -89,14 +129,17 @@ std::uint32_t Guarded(F&& body) noexcept {
 
 }  // namespace
 
-int Probe(const std::string& file, bool cdeclCall, std::uint32_t& missing) {
+int Probe(const std::string& file, bool cdeclCall, std::uint32_t& missing, std::uint32_t& error) {
     const auto child = Spawn(HostPath(), file, cdeclCall);
     Frame hello;
-    if (!child || !ReadFrame(ReadChild, child.get(), hello) || hello.tag != drvhost::kHello ||
-        hello.count != 2) {
+    Reading reading{child.get(), Child::Clock::now() + kStartWait};
+    // An older host says only the outcome, or the outcome and the missing
+    // entry points.
+    if (!child || !ReadFrame(ReadChild, &reading, hello) || hello.tag != drvhost::kHello || hello.count < 1) {
         return -1;
     }
-    missing = hello.words[1];
+    missing = hello.count >= 2 ? hello.words[1] : 0;
+    error = hello.count >= 3 ? hello.words[2] : 0;
     return static_cast<int>(hello.words[0]);
 }
 
@@ -151,12 +194,18 @@ std::uint32_t Init(const char* library, Op form, std::uint32_t* handle, std::uin
             }
         }
         Frame answer;
-        if (!Call(s, request, answer, 1)) {
+        // A host name may take its lookup's time.
+        if (!Call(s, request, answer, 1, std::chrono::milliseconds(kMaxResolveMs) + kCallMargin)) {
             return Code(Result::HostEnded);
         }
         *handle = answer.words[0];
         if (answer.tag == 0) {
-            s.handles.emplace(s.next, *handle);
+            Connection c;
+            c.host = *handle;
+            c.udp = form == Op::InitBlock;
+            c.udpTimeoutMs =
+                c.udp ? static_cast<std::uint32_t>(std::min<std::uintptr_t>(params[2], 0xFFFFFFFF)) : 0;
+            s.handles.emplace(s.next, c);
             *handle = s.next++;
         }
         return answer.tag;
@@ -178,11 +227,18 @@ std::uint32_t SetConfig(std::uint32_t handle, std::uint32_t speed, std::uint32_t
     std::lock_guard lock(s.mutex);
     Frame request;
     request.tag = static_cast<std::uint32_t>(Op::SetConfig);
-    for (std::uint32_t w : {s.handles[handle], speed, value, mode}) {
+    Connection& c = s.handles[handle];
+    for (std::uint32_t w : {c.host, speed, value, mode}) {
         request.Push(w);
     }
     Frame answer;
-    return Call(s, request, answer, 0) ? answer.tag : Code(Result::HostEnded);
+    if (!Call(s, request, answer, 0)) {
+        return Code(Result::HostEnded);
+    }
+    if (answer.tag == 0) {
+        c.config = {speed, value, mode};
+    }
+    return answer.tag;
 }
 
 std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_t* value,
@@ -192,7 +248,7 @@ std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_
     std::uint32_t* const targets[] = {speed, value, mode};
     Frame request;
     request.tag = static_cast<std::uint32_t>(Op::GetConfig);
-    request.Push(s.handles[handle]);
+    request.Push(s.handles[handle].host);
     for (std::uint32_t* p : targets) {
         request.Push(p != nullptr ? *p : 0);
     }
@@ -217,7 +273,8 @@ std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint
     std::lock_guard lock(s.mutex);
     Frame frame;
     frame.tag = static_cast<std::uint32_t>(Op::Send);
-    frame.Push(s.handles[handle]);
+    const Connection& c = s.handles[handle];
+    frame.Push(c.host);
     for (std::size_t i = 0; i < drvhost::kCells; ++i) {
         frame.Push(request[i]);
     }
@@ -227,7 +284,7 @@ std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint
     frame.Push(*out);
     frame.Push(*status);
     Frame answer;
-    if (!Call(s, frame, answer, drvhost::kCells + 2)) {
+    if (!Call(s, frame, answer, drvhost::kCells + 2, SendBound(c))) {
         *status = Code(Result::HostEnded);
         return *status;
     }
@@ -249,7 +306,7 @@ std::uint32_t Done(std::uint32_t* handle) noexcept {
     }
     Frame request;
     request.tag = static_cast<std::uint32_t>(Op::Done);
-    request.Push(found->second);
+    request.Push(found->second.host);
     s.handles.erase(found);
     Frame answer;
     // A host that has ended has closed its links with it. The caller's

@@ -4,6 +4,7 @@
 // libraries; otherwise nothing here runs.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,19 +38,28 @@ std::uint32_t Done(std::uint32_t* handle) noexcept;
 bool Error(std::uint32_t code, std::uint32_t* text, std::uint32_t& result) noexcept;
 
 // Starts the host for file and reads its first message: the outcome of
-// loading, and in missing the entry points absent (bit n for the n-th of
-// Version ... Error). -1 when the host cannot be started at all.
-int Probe(const std::string& file, bool cdeclCall, std::uint32_t& missing);
+// loading, in missing the entry points absent (bit n for the n-th of
+// Version ... Error), in error the system's code of a library that did not
+// load. -1 when the host cannot be started at all.
+int Probe(const std::string& file, bool cdeclCall, std::uint32_t& missing, std::uint32_t& error);
 
 // ---- The host process, one file per platform -------------------------------
 
-// A started host with its two pipes.
+// A started host with its two pipes. It runs in a process group of its
+// own, so that a Ctrl-C in the terminal reaches only its caller, which then
+// decides; ending the host is the bridge's business alone.
 class Child {
   public:
+    using Clock = std::chrono::steady_clock;
+    // Closes the host's input, which ends it; one that has not ended within
+    // a second is killed.
     virtual ~Child() = default;
     // false once the host has ended or the pipe broke.
     virtual bool Write(const std::uint8_t* data, std::size_t n) = 0;
-    virtual bool Read(std::uint8_t* data, std::size_t n) = 0;
+    // false also when the deadline passed first.
+    virtual bool Read(std::uint8_t* data, std::size_t n, Clock::time_point deadline) = 0;
+    // Ends the host at once, with any process it started.
+    virtual void Kill() = 0;
 };
 
 // The host program beside this library (or program).

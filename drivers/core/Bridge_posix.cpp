@@ -32,8 +32,8 @@ class WineChild final : public Child {
     ~WineChild() override {
         ::close(m_input);
         ::close(m_output);
-        // The host ends when its input closes; one that does not within a
-        // second is stopped.
+        // The host ends when its input closes, even in the middle of a call;
+        // one that does not within a second is killed.
         for (int i = 0; i < 200; ++i) {
             if (Reaped()) {
                 return;
@@ -41,8 +41,19 @@ class WineChild final : public Child {
             ::usleep(5000);
         }
         ::kill(m_pid, SIGKILL);
+        Kill();
+    }
+
+    // The host leads a process group of its own: whatever wine started for
+    // it goes too.
+    void Kill() override {
+        if (Reaped()) {
+            return;
+        }
+        ::kill(-m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
     }
+        m_reaped = true;
 
     // SIGPIPE is blocked in this thread for the write and a SIGPIPE that
     // the write raised is taken back before the mask is restored, so a
@@ -81,9 +92,12 @@ class WineChild final : public Child {
 
     // The host's output may stay open in a wine process that outlives it,
     // so its end is also watched for by its exit.
-    bool Read(std::uint8_t* data, std::size_t n) override {
+    bool Read(std::uint8_t* data, std::size_t n, Clock::time_point deadline) override {
         while (n > 0) {
             pollfd p{m_output, POLLIN, 0};
+            if (Clock::now() >= deadline) {
+                return false;
+            }
             const int ready = ::poll(&p, 1, 20);
             if (ready < 0 && errno != EINTR) {
                 return false;
@@ -193,7 +207,11 @@ std::unique_ptr<Child> Spawn(const std::string& host, const std::string& library
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A process group of its own: a Ctrl-C in the terminal must not end the
+    // host in the middle of a transaction; the caller decides.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     // Wine's own diagnostics stay quiet unless the user asked for them.
     std::vector<char*> env;
     // The host's library must not hand its calls on again (our own

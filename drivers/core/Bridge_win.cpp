@@ -2,6 +2,8 @@
 // the maker's 32-bit library through it.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "Bridge.h"
 
 namespace drv::bridge {
@@ -16,12 +18,17 @@ class HostChild final : public Child {
     ~HostChild() override {
         CloseHandle(m_input);
         CloseHandle(m_output);
-        // The host ends when its input closes; one that does not within a
-        // second is stopped.
+        // The host ends when its input closes, even in the middle of a call;
+        // one that does not within a second is stopped.
         if (WaitForSingleObject(m_process, 1000) != WAIT_OBJECT_0) {
             TerminateProcess(m_process, 1);
         }
         CloseHandle(m_process);
+    }
+
+    void Kill() override {
+        TerminateProcess(m_process, 1);
+        WaitForSingleObject(m_process, 1000);
     }
 
     // A host that has ended breaks the pipe: the call fails, no signal.
@@ -37,10 +44,37 @@ class HostChild final : public Child {
         return true;
     }
 
-    bool Read(std::uint8_t* data, std::size_t n) override {
+    // An anonymous pipe has no time-out of its own: what is waiting in it is
+    // looked at until the deadline, and a host that ended is seen by its
+    // handle.
+    bool Read(std::uint8_t* data, std::size_t n, Clock::time_point deadline) override {
+        // Most answers come within a fraction of a millisecond: the first
+        // two are spent yielding, not sleeping a whole timer tick.
+        const auto eager = Clock::now() + std::chrono::milliseconds(2);
         while (n > 0) {
+            DWORD waiting = 0;
+            if (!PeekNamedPipe(m_output, nullptr, 0, nullptr, &waiting, nullptr)) {
+                return false;
+            }
+            if (waiting == 0) {
+                const auto now = Clock::now();
+                if (now >= deadline) {
+                    return false;
+                }
+                if (WaitForSingleObject(m_process, now < eager ? 0 : 1) == WAIT_OBJECT_0) {
+                    // The last words of a host that ended still count.
+                    if (!PeekNamedPipe(m_output, nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) {
+                        return false;
+                    }
+                }
+                if (now < eager) {
+                    Sleep(0);
+                }
+                continue;
+            }
             DWORD got = 0;
-            if (!ReadFile(m_output, data, static_cast<DWORD>(n), &got, nullptr) || got == 0) {
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, waiting));
+            if (!ReadFile(m_output, data, want, &got, nullptr) || got == 0) {
                 return false;
             }
             data += got;
@@ -105,8 +139,11 @@ std::unique_ptr<Child> Spawn(const std::string& host, const std::string& library
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::string command = "\"" + host + "\" \"" + library + "\" " + (cdeclCall ? "cdecl" : "stdcall");
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(host.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    // A process group of its own: a Ctrl-C in the console must not end the
+    // host in the middle of a transaction; the caller decides.
+    const BOOL started =
+        CreateProcessA(host.c_str(), command.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process);
     CloseHandle(childIn);
     CloseHandle(childOut);
     if (!started) {

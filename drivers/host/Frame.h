@@ -26,9 +26,10 @@ enum class Op : std::uint32_t {
     Error = 8,      // in: code, 100 text                     out: 100 text
 };
 
-// The host's first message: this tag and two words, the outcome of loading
-// the library and the entry points missing (bit n for the n-th of Version,
-// Init, SetConfig, GetConfig, Send, Done, Error).
+// The host's first message: this tag and three words, the outcome of
+// loading the library, the entry points missing (bit n for the n-th of
+// Version, Init, SetConfig, GetConfig, Send, Done, Error) and the system's
+// error code of a library that did not load (0 otherwise).
 inline constexpr std::uint32_t kHello = 0x48445152;  // "RQDH"
 enum class Loaded : std::uint32_t {
     Ok = 0,

@@ -231,6 +231,72 @@ bool Serve(const Entries& e, const Frame& in, Frame& out) {
     return false;
 }
 
+// The caller's requests, read by a thread of their own: a caller that goes
+// away (its pipe closes) ends the host even while the driver hangs in a
+// call, so no host outlives its caller. The main thread alone calls the
+// driver, one request at a time, as it always did.
+struct Inbox {
+    HANDLE input = nullptr;
+    HANDLE ready = nullptr;  // a request, or the end, waits
+    HANDLE taken = nullptr;  // the main thread is done with the last request
+    Frame request;
+    volatile LONG end = 0;
+    volatile LONG busy = 0;  // the driver is in a call
+};
+
+DWORD WINAPI ReadRequests(void* context) {
+    auto& box = *static_cast<Inbox*>(context);
+    Frame next;
+    // The next request is read while the current one is served, so that the
+    // end of the input is seen at once.
+    while (ReadFrame(ReadStdin, box.input, next)) {
+        WaitForSingleObject(box.taken, INFINITE);
+        box.request = next;
+        SetEvent(box.ready);
+    }
+    InterlockedExchange(&box.end, 1);
+    if (InterlockedCompareExchange(&box.busy, 0, 0) != 0) {
+        TerminateProcess(GetCurrentProcess(), 4);
+    }
+    SetEvent(box.ready);
+    return 0;
+}
+
+int ServeRequests(const Entries& entries, bool useCdecl, HANDLE input, HANDLE output) {
+    Inbox box;
+    box.input = input;
+    box.ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    box.taken = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    if (box.ready == nullptr || box.taken == nullptr ||
+        CreateThread(nullptr, 0, ReadRequests, &box, 0, nullptr) == nullptr) {
+        return 2;
+    }
+    Frame answer;
+    for (;;) {
+        WaitForSingleObject(box.ready, INFINITE);
+        const Frame request = box.request;
+        InterlockedExchange(&box.busy, 1);
+        // Either this sees the end, or the reader sees the call under way.
+        if (InterlockedCompareExchange(&box.end, 0, 0) != 0) {
+            return 0;
+        }
+        bool served = false;
+        try {
+            served =
+                useCdecl ? Serve<Cdecl>(entries, request, answer) : Serve<Stdcall>(entries, request, answer);
+        } catch (...) {
+            // A C++ exception out of the driver: the caller gets its pipe
+            // closed, as for a crash.
+            return 3;
+        }
+        InterlockedExchange(&box.busy, 0);
+        if (!served || !WriteFrame(WriteStdout, output, answer)) {
+            return 2;
+        }
+        SetEvent(box.taken);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,7 +314,9 @@ int main(int argc, char** argv) {
     hello.tag = drvhost::kHello;
     const bool useCdecl = argc >= 3 && std::strcmp(argv[2], "cdecl") == 0;
     if (argc < 2 || argc > 3 || (argc == 3 && !useCdecl && std::strcmp(argv[2], "stdcall") != 0)) {
-        hello.Push(static_cast<std::uint32_t>(drvhost::Loaded::BadArguments));
+        for (const std::uint32_t w : {static_cast<std::uint32_t>(drvhost::Loaded::BadArguments), 0U, 0U}) {
+            hello.Push(w);
+        }
         WriteFrame(WriteStdout, output, hello);
         return 2;
     }
@@ -258,7 +326,13 @@ int main(int argc, char** argv) {
     _putenv("RQ905_WINDRIVERS=");
     HMODULE module = LoadLibraryA(argv[1]);
     if (module == nullptr) {
-        hello.Push(static_cast<std::uint32_t>(drvhost::Loaded::NotLoadable));
+        // Why it did not load is what the user needs: not a 32-bit
+        // library, or a library it depends on missing.
+        const DWORD error = GetLastError();
+        for (const std::uint32_t w : {static_cast<std::uint32_t>(drvhost::Loaded::NotLoadable), 0U,
+                                      static_cast<std::uint32_t>(error)}) {
+            hello.Push(w);
+        }
         WriteFrame(WriteStdout, output, hello);
         return 1;
     }
@@ -273,25 +347,10 @@ int main(int argc, char** argv) {
     }
     hello.Push(static_cast<std::uint32_t>(missing ? drvhost::Loaded::MissingEntry : drvhost::Loaded::Ok));
     hello.Push(missing);
+    hello.Push(0);
     if (!WriteFrame(WriteStdout, output, hello) || missing != 0) {
         return 1;
     }
 
-    Frame request;
-    Frame answer;
-    while (ReadFrame(ReadStdin, input, request)) {
-        bool served = false;
-        try {
-            served =
-                useCdecl ? Serve<Cdecl>(entries, request, answer) : Serve<Stdcall>(entries, request, answer);
-        } catch (...) {
-            // A C++ exception out of the driver: the caller gets its pipe
-            // closed, as for a crash.
-            return 3;
-        }
-        if (!served || !WriteFrame(WriteStdout, output, answer)) {
-            return 2;
-        }
-    }
-    return 0;
+    return ServeRequests(entries, useCdecl, input, output);
 }

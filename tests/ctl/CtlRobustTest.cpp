@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -50,7 +51,6 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -58,9 +58,9 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 struct TRun {
-    int exit = -1;  // -1: killed by a signal; -2: did not end in time
-    std::string out;
-    std::string err;  // Windows-1250
+    int exit = -1;    // -1: killed by a signal; -2: did not end in time
+    std::string out;  // Windows-1250, as err
+    std::string err;
     Clock::duration took{};
 };
 
@@ -68,8 +68,9 @@ struct TRun {
 // goes to a file that the run reads back.
 using TStdio = std::function<void(posix_spawn_file_actions_t&)>;
 
+// started: told the child's process id once it runs.
 TRun RunCtl(const Args& args, const Args& env = {}, const TStdio& stdio = {},
-         std::chrono::seconds limit = std::chrono::seconds(30)) {
+            std::chrono::seconds limit = std::chrono::seconds(30), std::atomic<pid_t>* started = nullptr) {
     static const TempDir dir;
     static int serial = 0;
     const std::string out = dir.Path("out" + std::to_string(serial));
@@ -98,6 +99,7 @@ TRun RunCtl(const Args& args, const Args& env = {}, const TStdio& stdio = {},
     const int rc = ::posix_spawn(&pid, RQ905_CTL_EXECUTABLE, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return run;
+    if (started != nullptr) *started = pid;
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() - start > limit) {
@@ -110,7 +112,7 @@ TRun RunCtl(const Args& args, const Args& env = {}, const TStdio& stdio = {},
     }
     run.took = Clock::now() - start;
     if (run.exit != -2) run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFile(out);
+    run.out = Utf8ToCp1250(ReadFile(out));
     run.err = Utf8ToCp1250(ReadFile(err));
     return run;
 }
@@ -263,5 +265,21 @@ TEST_P(OutputLost, IsAFailureWithAMessage) {
 
 INSTANTIATE_TEST_SUITE_P(Ctl, OutputLost, testing::ValuesIn(kOutputCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// ---- drivers check --------------------------------------------------------
+
+TEST(DriversCheck, AnswersHelpAndJson) {
+    const TRun help = RunCtl({"drivers", "check", "--help"});
+    EXPECT_EQ(help.exit, 0);
+    EXPECT_EQ(help.out.rfind("Použití: rq905ctl drivers check", 0), 0u) << help.out;
+    EXPECT_NE(RunCtl({"--help"}).out.find("drivers check"), std::string::npos);
+    TempDir home;
+    const TRun json =
+        RunCtl({"drivers", "check", "--json"}, {"RQ905_WINDRIVERS=", "XDG_CONFIG_HOME=" + home.Path("none")});
+    EXPECT_EQ(json.exit, 1) << json.err;
+    EXPECT_NE(json.out.find(R"("directory":null)"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(R"("ok":false})"), std::string::npos) << json.out;
+    EXPECT_EQ(RunCtl({"drivers", "check", "--frob"}).exit, 2);
+}
 
 }  // namespace

@@ -1,12 +1,22 @@
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
 #endif
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#endif
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -114,6 +124,55 @@ TEST(HostEnd, DriverCrashDuringSend) {
     EXPECT_EQ(drv::face::Done(&handle), 0u);
 }
 
+// Host processes of this user still running.
+int HostProcesses() {
+#if defined(_WIN32)
+    return 0;
+#else
+    int count = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        count += line.find(drv::bridge::kHostName) != std::string::npos ? 1 : 0;
+    }
+    return count;
+#endif
+}
+
+struct HungCall {
+    const char* name;
+    bool inInit;  // else in Send
+};
+
+class HostHung : public ::testing::TestWithParam<HungCall> {};
+
+// A driver that never returns: the call ends past its bound with
+// HostEnded, and the host ends with it.
+TEST_P(HostHung, CallEndsPastItsBoundAndTheHostWithIt) {
+    UseDrivers("stdcall");
+    const int before = HostProcesses();
+    constexpr std::uint32_t kHang = 0x48414E47;
+    std::uint32_t handle = 0;
+    const auto start = std::chrono::steady_clock::now();
+    std::uint32_t result = 0;
+    if (GetParam().inInit) {
+        result = drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, kHang);
+    } else {
+        ASSERT_EQ(drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, 1), 0u);
+        std::uint32_t request[100] = {kHang}, reply[100] = {}, out = 0, status = 0;
+        result = drv::face::Send(handle, request, reply, &out, &status);
+        EXPECT_EQ(drv::face::Done(&handle), 0u);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, drv::Code(drv::Result::HostEnded));
+    EXPECT_LT(took, std::chrono::seconds(20));
+    EXPECT_EQ(HostProcesses(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, HostHung, ::testing::Values(HungCall{"Init", true}, HungCall{"Send", false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST(HostEnd, MissingLibraryCannotStart) {
     SetVariable("RQ905_WINDRIVERS", RECORDERS "/none");
     std::uint32_t handle = 0;
@@ -121,7 +180,45 @@ TEST(HostEnd, MissingLibraryCannotStart) {
               drv::Code(drv::Result::HostNotStarted));
 }
 
+// A file that is no 32-bit Windows library is named as such, not as a host
+// that cannot start.
+TEST(HostProbe, NotALibraryIsNotLoadableWithTheSystemsReason) {
+    const std::string dir = std::string(RECORDERS) + "/bogus";
+#if defined(_WIN32)
+    ::_mkdir(dir.c_str());
+#else
+    ::mkdir(dir.c_str(), 0700);
+#endif
+    std::ofstream(dir + "/TRQ1318.DLL") << "not a library\n";
+    std::uint32_t missing = 7;
+    std::uint32_t error = 0;
+    EXPECT_EQ(drv::bridge::Probe(dir + "/TRQ1318.DLL", false, missing, error),
+              static_cast<int>(drvhost::Loaded::NotLoadable));
+    EXPECT_EQ(missing, 0u);
+    EXPECT_NE(error, 0u);
+}
+
 #if !defined(_WIN32)
+// Ctrl-C in a terminal goes to the caller's whole process group; the host
+// must not get it in the middle of a call, so that the caller decides.
+TEST(HostGroup, TheCallersCtrlCNeverReachesTheHost) {
+    UseDrivers("stdcall");
+    // This test's own group, so that the signal reaches nobody else.
+    ::setpgid(0, 0);
+    struct sigaction ignore {};
+    struct sigaction saved {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGINT, &ignore, &saved);
+    std::uint32_t handle = 0;
+    ASSERT_EQ(drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, 1), 0u);
+    ::kill(0, SIGINT);
+    ::usleep(300000);
+    std::uint32_t request[100] = {0, 42}, reply[100] = {}, out = 0, status = 0;
+    EXPECT_EQ(drv::face::Send(handle, request, reply, &out, &status), 42u);
+    EXPECT_EQ(drv::face::Done(&handle), 0u);
+    ::sigaction(SIGINT, &saved, nullptr);
+}
+
 TEST(HostSetting, DevicesFileNamesTheDirectoryInEitherEncoding) {
     ::unsetenv("RQ905_WINDRIVERS");
     const std::string home = std::string(RECORDERS) + "/config";

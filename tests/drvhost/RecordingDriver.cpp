@@ -1,6 +1,9 @@
 // A 32-bit Windows driver that keeps the arguments of its latest call and
-// hands them back as the text of code 99; Send answers from its inputs, and
-// crashes on request cell 0 = 0xDEAD.
+// hands them back as the text of code 99; Send answers from its inputs,
+// crashes on request cell 0 = 0xDEAD and never returns on 0x48414E47
+// ("HANG"), nor does Init on that parameter.
+#include <windows.h>
+
 #include <cstdint>
 #include <initializer_list>
 
@@ -27,6 +30,9 @@ void Begin(std::uint32_t entry) {
 EXPORT(ENTRY(Version))() { return 0x0102; }
 #if FORM == 1
 EXPORT(ENTRY(Init))(std::uint32_t* handle, std::uint32_t param) {
+    if (param == 0x48414E47) {
+        Sleep(INFINITE);
+    }
     Begin(1);
     Record(*handle);
     Record(param);
@@ -68,6 +74,9 @@ EXPORT(ENTRY(GetConfig))
 EXPORT(ENTRY(Send))
 (std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply, std::uint32_t* out,
  std::uint32_t* status) {
+    if (request[0] == 0x48414E47) {
+        Sleep(INFINITE);
+    }
     if (request[0] == 0xDEAD) {
         *reinterpret_cast<volatile std::uint32_t*>(static_cast<std::uintptr_t>(handle & 0xF)) = 1;
     }

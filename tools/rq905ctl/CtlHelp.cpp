@@ -69,6 +69,7 @@ constexpr const char* kGeneralHelp =
     "  commission --first A [--count N]\n"
     "                           přidělí novým modulům adresy, jednomu po druhém\n"
     "  ports                    sériová zařízení a která by ovladače použily\n"
+    "  drivers check            ovladače výrobce pro Windows přes hostitele ovladačů\n"
     "  send PŘÍKAZ INDEX [D0 D1 D2 D3 D4] [--repeat N]\n"
     "                           pošle modulu jednu transakci a vypíše odpověď\n"
     "\n"

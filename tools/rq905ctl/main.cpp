@@ -15,7 +15,7 @@
 #include "core/Cp1250.h"
 #include "core/SettingsPlace.h"
 
-int RunDriversCheck(std::ostream& out);
+int RunDriversCheck(const std::vector<std::string>& options, std::ostream& out, std::ostream& err);
 
 namespace {
 
@@ -45,8 +45,9 @@ int main(int argc, char** argv) {
     ReserveStandardStreams();
     InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args == std::vector<std::string>{"drivers", "check"}) {
-        return CloseStandardOutput(RunDriversCheck(std::cout), false);
+    if (args.size() >= 2 && args[0] == "drivers" && args[1] == "check") {
+        return CloseStandardOutput(RunDriversCheck({args.begin() + 2, args.end()}, std::cout, std::cerr),
+                                   false);
     }
     TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0,
               isatty(STDIN_FILENO) != 0 ? &std::cin : nullptr};
