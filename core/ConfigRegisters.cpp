@@ -126,6 +126,8 @@ TSequenceOutcome ReadConfig(const TData& data, const TRegisterSequence& sequence
         const TRegisterField& field = sequence.fields[i];
         if (StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         const uint8_t status = ReadRegister(link, field.reg, read[field.reg]);
+        // A stop asked for meanwhile may have cut the transaction short.
+        if (status != 0 && StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         if (status != 0) {
             ShowFailure(hooks, ResultMessage(link.kind, status));
             return {TSequenceResult::TransactionFailed, status, field.reg};
@@ -154,6 +156,7 @@ TSequenceOutcome WriteConfig(const TData& data, const TRegisterSequence& sequenc
         if (StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         const TWriteOutcome outcome =
             WriteAndVerify(link, field.reg, field.value(values), sequence.readBack, between);
+        if (outcome.code != 0 && StopAsked(hooks)) return {TSequenceResult::Stopped, 0, field.reg};
         if (outcome.code != 0) {
             ShowFailure(hooks, outcome.text);
             if (outcome.mismatch) return {TSequenceResult::Mismatch, 0, field.reg};

@@ -98,6 +98,9 @@ struct TSequenceHooks {
     std::function<void()> pause;                        // where the sequence's rule asks for one
     // Asked before each register; false ends the sequence there. A write is
     // never parted from its read-back, so a register is done or not begun.
+    // Asked again after a failed transaction: a stop asked for meanwhile
+    // ends the sequence as stopped at that register, whose write is then
+    // not counted as done.
     std::function<bool()> proceed = {};
 };
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Bridge.h"
+#include "Cancel_posix.h"
 
 extern char** environ;
 
@@ -40,7 +41,6 @@ class WineChild final : public Child {
             }
             ::usleep(5000);
         }
-        ::kill(m_pid, SIGKILL);
         Kill();
     }
 
@@ -51,9 +51,10 @@ class WineChild final : public Child {
             return;
         }
         ::kill(-m_pid, SIGKILL);
+        ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
-    }
         m_reaped = true;
+    }
 
     // SIGPIPE is blocked in this thread for the write and a SIGPIPE that
     // the write raised is taken back before the mask is restored, so a
@@ -94,10 +95,10 @@ class WineChild final : public Child {
     // so its end is also watched for by its exit.
     bool Read(std::uint8_t* data, std::size_t n, Clock::time_point deadline) override {
         while (n > 0) {
-            pollfd p{m_output, POLLIN, 0};
             if (Clock::now() >= deadline) {
                 return false;
             }
+            pollfd p{m_output, POLLIN, 0};
             const int ready = ::poll(&p, 1, 20);
             if (ready < 0 && errno != EINTR) {
                 return false;
@@ -216,9 +217,12 @@ std::unique_ptr<Child> Spawn(const std::string& host, const std::string& library
     std::vector<char*> env;
     // The host's library must not hand its calls on again (our own
     // libraries, built for Windows, read the same variable).
+    // Nor is a descriptor of this process anything to the host.
     const std::string own = std::string(kDirVariable) + "=";
+    const std::string cancel = std::string(kCancelVariable) + "=";
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, own.c_str(), own.size()) != 0) {
+        if (std::strncmp(*e, own.c_str(), own.size()) != 0 &&
+            std::strncmp(*e, cancel.c_str(), cancel.size()) != 0) {
             env.push_back(*e);
         }
     }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "Cancel_posix.h"
 #include "Deadline_posix.h"
 #include "Transport.h"
 
@@ -26,7 +27,7 @@ constexpr std::pair<std::uint32_t, speed_t> kBaudConstants[] = {
 
 class SerialTransport final : public Transport {
   public:
-    explicit SerialTransport(int fd) : m_fd(fd) {}
+    explicit SerialTransport(int fd) : m_fd(fd), m_cancel(CancelFdFromEnvironment()) {}
     ~SerialTransport() override { ::close(m_fd); }
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
@@ -102,11 +103,15 @@ class SerialTransport final : public Transport {
     Result Read(std::vector<std::uint8_t>& chunk, Clock::time_point deadline) override {
         chunk.clear();
         for (;;) {
-            pollfd p{m_fd, POLLIN, 0};
+            pollfd both[2] = {{m_fd, POLLIN, 0}, {m_cancel, POLLIN, 0}};
+            const pollfd& p = both[0];
             const timespec left = Remaining(deadline);
-            const int ready = ::ppoll(&p, 1, &left, nullptr);
+            const int ready = ::ppoll(both, m_cancel >= 0 ? 2 : 1, &left, nullptr);
             if (ready < 0 && errno != EINTR) {
                 return Result::ReadFailed;
+            }
+            if (ready > 0 && (both[1].revents & POLLIN) != 0) {
+                return Result::Cancelled;
             }
             if (ready == 0) {
                 return Result::Ok;
@@ -135,6 +140,7 @@ class SerialTransport final : public Transport {
 
   private:
     int m_fd;
+    int m_cancel;  // -1: nobody can cancel
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Cancel_posix.h"
 #include "Deadline_posix.h"
 #include "Transport.h"
 
@@ -25,7 +26,7 @@ namespace {
 
 class UdpTransport final : public Transport {
   public:
-    explicit UdpTransport(int fd) : m_fd(fd) {}
+    explicit UdpTransport(int fd) : m_fd(fd), m_cancel(CancelFdFromEnvironment()) {}
     ~UdpTransport() override { ::close(m_fd); }
     UdpTransport(const UdpTransport&) = delete;
     UdpTransport& operator=(const UdpTransport&) = delete;
@@ -59,11 +60,14 @@ class UdpTransport final : public Transport {
     Result Read(std::vector<std::uint8_t>& chunk, Clock::time_point deadline) override {
         chunk.clear();
         for (;;) {
-            pollfd p{m_fd, POLLIN, 0};
+            pollfd p[2] = {{m_fd, POLLIN, 0}, {m_cancel, POLLIN, 0}};
             const timespec left = Remaining(deadline);
-            const int ready = ::ppoll(&p, 1, &left, nullptr);
+            const int ready = ::ppoll(p, m_cancel >= 0 ? 2 : 1, &left, nullptr);
             if (ready < 0 && errno != EINTR) {
                 return Result::ReadFailed;
+            }
+            if (ready > 0 && (p[1].revents & POLLIN) != 0) {
+                return Result::Cancelled;
             }
             if (ready == 0) {
                 return Result::Ok;
@@ -87,6 +91,7 @@ class UdpTransport final : public Transport {
 
   private:
     int m_fd;
+    int m_cancel;  // -1: nobody can cancel
 };
 
 // A lookup outlives its caller when the resolver cannot be stopped in

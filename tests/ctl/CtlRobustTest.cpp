@@ -266,6 +266,51 @@ TEST_P(OutputLost, IsAFailureWithAMessage) {
 INSTANTIATE_TEST_SUITE_P(Ctl, OutputLost, testing::ValuesIn(kOutputCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// ---- Ctrl-C during one long wait -----------------------------------------
+
+struct SignalCase {
+    const char* name;
+    Args command;
+    bool cutShort;  // a read: the wait ends at once
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+class LongWait : public testing::TestWithParam<SignalCase> {};
+
+// Address 7 is silent and the wait is long: the signal ends the command
+// as interrupted, never as the module's silence.
+TEST_P(LongWait, EndsAsInterrupted) {
+    Sim sim;
+    ASSERT_TRUE(sim.Ready());
+    Args args = GetParam().command;
+    Args lan = sim.Lan();
+    lan.back() = "7";
+    args.insert(args.end(), lan.begin(), lan.end());
+    args.insert(args.end(), {"--udp-timeout", GetParam().cutShort ? "20000" : "1500"});
+    // Signalled once its wait has begun.
+    std::atomic<pid_t> child{-1};
+    std::thread signaller([&child] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (child > 0) ::kill(child, SIGINT);
+    });
+    const TRun run = RunCtl(args, {}, {}, std::chrono::seconds(30), &child);
+    signaller.join();
+    EXPECT_EQ(run.exit, 130) << run.err;
+    EXPECT_NE(run.err.find("rq905ctl: přerušeno (SIGINT)"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("modul neodpovídá"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("čekám na dokončení přenosu") != std::string::npos, !GetParam().cutShort)
+        << run.err;
+    if (GetParam().cutShort) {
+        EXPECT_LT(run.took, std::chrono::seconds(10));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, LongWait,
+                         testing::Values(SignalCase{"ReadIsCutShort", {"identify"}, true},
+                                         SignalCase{"WriteIsLetFinish", {"dout", "5"}, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // ---- drivers check --------------------------------------------------------
 
 TEST(DriversCheck, AnswersHelpAndJson) {

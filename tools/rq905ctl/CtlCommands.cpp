@@ -9,6 +9,7 @@
 
 #include "CtlArgs.h"
 #include "CtlConfigFile.h"
+#include "Bridge.h"
 #include "CtlConnection.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
@@ -84,6 +85,23 @@ class TCommandRun {
         : m_o(options),
           m_io(io),
           m_file(fileConfig),
+// Commands that only read from the module; any other may write.
+bool ReadsOnly(const TCtlOptions& o) {
+    switch (o.command) {
+        case TCommand::Identify:
+        case TCommand::ConfigRead:
+        case TCommand::ConfigSave:
+        case TCommand::ConfigDiff:
+        case TCommand::Din:
+        case TCommand::Scan:
+            return true;
+        case TCommand::Status:
+            return !o.clear;
+        default:
+            return false;
+    }
+}
+
           m_output(output),
           m_failureExit(options.command == TCommand::ConfigDiff ? kExitDiffFailure : kExitFailure) {}
 
@@ -339,6 +357,9 @@ int TCommandRun::RunCommand(const std::string& settingsPath) {
             break;
         case TCommand::ConfigDiff:
             exit = ConfigDiff();
+    // A read cut short loses nothing; a write is let finish, and so is any
+    // call of the driver host, which cannot be cut short.
+    BeginTransfers(ReadsOnly(m_o) && drv::bridge::DriverDirectory().empty());
             break;
         case TCommand::Dout:
             exit = SetOutputs(kCmdWrite, kIndexDigital, static_cast<uint8_t>(m_o.value), 0, "Data zapsána",

@@ -43,6 +43,9 @@ TReply TransactBytes(const TData& data, uint8_t address, uint8_t command, uint8_
     TCellBlock reply{};
     ModuleTransaction(data.Kind, data.Handle, address, command, index, r.d[0], r.d[1], r.d[2], r.d[3], r.d[4],
                       r.status, reply);
+    // A signal during the transaction may have cut it short: its failure is
+    // the signal's, not the module's.
+    if (r.status != 0 && InterruptRequested()) r.interrupted = true;
     return r;
 }
 

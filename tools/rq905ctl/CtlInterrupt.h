@@ -1,6 +1,7 @@
 // Ctrl-C and SIGTERM stop the tool between two transactions: the signal
-// only sets a flag, and the tool looks at it before each transaction and
-// while a watch waits.
+// sets a flag, and the tool looks at it before each transaction and while
+// a watch waits. A transaction under way is cut short where that loses
+// nothing, and otherwise let finish, which the tool says at the signal.
 #pragma once
 
 #include <chrono>
@@ -11,5 +12,11 @@ bool InterruptRequested();
 int InterruptExitStatus();
 // "SIGINT" or "SIGTERM"; "" before any signal.
 const char* InterruptName();
+// From now on the tool talks to the module. cuttable: a signal ends the
+// wait of the transaction under way at once (only reads; the drivers watch
+// a pipe named in kCancelVariable, from their next Init). Otherwise a
+// signal says on standard error that the transfer is let finish.
+inline constexpr const char* kCancelVariable = "RQ905_CANCEL_FD";
+void BeginTransfers(bool cuttable);
 // Sleeps until the time point; false when interrupted first.
 bool SleepUntil(std::chrono::steady_clock::time_point until);

@@ -16,13 +16,21 @@ constexpr int kSigInt = 2;
 constexpr int kSigTerm = 15;
 
 std::atomic<int> g_signal{0};
+std::atomic<bool> g_transfers{false};
 HANDLE g_wake = nullptr;
+// UTF-8, as the tool's other texts leave it.
+constexpr char8_t kWaiting[] = u8"rq905ctl: čekám na dokončení přenosu…\n";
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     const int signal = event == CTRL_C_EVENT ? kSigInt : kSigTerm;
     int none = 0;
     if (!g_signal.compare_exchange_strong(none, signal)) return FALSE;
     if (g_wake != nullptr) SetEvent(g_wake);
+    // The drivers here cannot be cut short: the transfer under way ends first.
+    if (g_transfers.load()) {
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), kWaiting, sizeof kWaiting - 1, &written, nullptr);
+    }
     // Closing the console ends the process once the handler returns: let
     // the transaction under way finish first, within the system's grace.
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) Sleep(2000);
@@ -35,6 +43,8 @@ void InstallInterruptHandler() {
     g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
+
+void BeginTransfers(bool) { g_transfers = true; }
 
 bool InterruptRequested() { return g_signal.load() != 0; }
 
