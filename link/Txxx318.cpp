@@ -153,9 +153,11 @@ void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t c
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
         g_observer(g_observerContext, address, fullStatus, static_cast<uint32_t>(us.count()));
     }
+    // Only the low byte reaches the caller, and it keeps its meaning, so
+    // that a library that sign-extends its status still works; but a
+    // status such as 256 must not read as success there.
+    if (fullStatus != 0 && (fullStatus & 0xFFu) == 0) fullStatus = kResultWideStatus;
     status = static_cast<uint8_t>(fullStatus);
-    // Success is decided on all 32 bits: a status of 256 reads as 0 to the
-    // caller but must not pass the reply off as data.
     if (fullStatus == 0) {
         d0 = static_cast<uint8_t>(out);
         d1 = static_cast<uint8_t>(reply[0]);
@@ -186,6 +188,7 @@ uint32_t ResultText(uint8_t kind, uint32_t code, TCellBlock& text) {
         return TextToCells(
             std::string("chybná knihovna ") + kInterfaceKinds[code - kResultBadLibrary].libraryText, text);
     }
+    if (code == kResultWideStatus) return TextToCells("neplatný stav přenosu od knihovny", text);
     return TextToCells("neznámý chybový kód", text);
 }
 

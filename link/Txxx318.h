@@ -20,6 +20,9 @@ inline constexpr uint32_t kResultOk = 0;
 inline constexpr uint32_t kResultNotBound = 10;
 inline constexpr uint32_t kResultLoadFailed = 100;  // + kind
 inline constexpr uint32_t kResultBadLibrary = 110;  // + kind
+// A library's transaction status whose low byte is 0 but not its other
+// bits: it would read as success in the 8-bit Status.
+inline constexpr uint32_t kResultWideStatus = 120;
 
 inline constexpr uint8_t kKindCount = 5;
 inline constexpr uint8_t kKindCom = 0;
@@ -44,7 +47,8 @@ uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request,
                        uint32_t& out, uint32_t& status);
 
 // The one way to talk to the module: D0..D4 go out and come back replaced
-// by the reply's bytes; Status receives the result code.
+// by the reply's bytes; Status receives the result code's low byte, or
+// kResultWideStatus for a code whose low byte alone would mean success.
 void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
                        uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint8_t& status,
                        TCellBlock& reply);

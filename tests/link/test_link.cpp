@@ -183,11 +183,15 @@ TEST_P(TransactionFailureTest, ZeroesDataAndReportsTheCode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, TransactionFailureTest,
-                         ::testing::Values(FailureCase{0, 3, 3},    // module status
-                                           FailureCase{7, 0, 7},    // Send's own result
-                                           FailureCase{7, 3, 7},    // result wins over status
-                                           FailureCase{0, 256, 0},  // success decided on 32 bits
-                                           FailureCase{0, 0x1FF, 0xFF}));
+                         ::testing::Values(FailureCase{0, 3, 3},  // module status
+                                           FailureCase{7, 0, 7},  // Send's own result
+                                           FailureCase{7, 3, 7},  // result wins over status
+                                           // A low byte of 0 alone must not read as success.
+                                           FailureCase{0, 0x100, kResultWideStatus},
+                                           FailureCase{0, 0x1FF00, kResultWideStatus},
+                                           FailureCase{0xFFFFFF00, 0, kResultWideStatus},
+                                           FailureCase{0, 0x101, 1}, FailureCase{0, 0x1FF, 0xFF},
+                                           FailureCase{0, 0xFFFFFFFF, 0xFF}));
 
 TEST_F(TransactionTest, HandleZeroSendsNothingAndTouchesNothing) {
     m_reply[0] = 1234;
@@ -248,18 +252,17 @@ TEST_P(LayerTextTest, HasItsOwnTextWhateverTheKind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, LayerTextTest,
-    ::testing::Values(TextCase{100, "chyba inicializace knihovny TCOM318.DLL"},
-                      TextCase{101, "chyba inicializace knihovny TPCI318.DLL"},
-                      TextCase{102, "chyba inicializace knihovny TPCI1318.DLL"},
-                      TextCase{103, "chyba inicializace knihovny TUSB1318.DLL"},
-                      TextCase{104, "chyba inicializace knihovny TRQ1318.DLL"},
-                      TextCase{110, "chybná knihovna TCOM318.DLL"},
-                      TextCase{111, "chybná knihovna TPCI318.DLL"},
-                      TextCase{112, "chybná knihovna TPCI1318.DLL"},
-                      TextCase{113, "chybná knihovna TUSB1318.DLL"},
-                      TextCase{114, "chybná knihovna TRQ1318.DLL"}, TextCase{105, "neznámý chybový kód"},
-                      TextCase{107, "neznámý chybový kód"}, TextCase{109, "neznámý chybový kód"},
-                      TextCase{115, "neznámý chybový kód"}, TextCase{256, "neznámý chybový kód"},
-                      TextCase{0xFFFFFFFF, "neznámý chybový kód"}));
+    ::testing::Values(
+        TextCase{100, "chyba inicializace knihovny TCOM318.DLL"},
+        TextCase{101, "chyba inicializace knihovny TPCI318.DLL"},
+        TextCase{102, "chyba inicializace knihovny TPCI1318.DLL"},
+        TextCase{103, "chyba inicializace knihovny TUSB1318.DLL"},
+        TextCase{104, "chyba inicializace knihovny TRQ1318.DLL"},
+        TextCase{110, "chybná knihovna TCOM318.DLL"}, TextCase{111, "chybná knihovna TPCI318.DLL"},
+        TextCase{112, "chybná knihovna TPCI1318.DLL"}, TextCase{113, "chybná knihovna TUSB1318.DLL"},
+        TextCase{114, "chybná knihovna TRQ1318.DLL"}, TextCase{120, "neplatný stav přenosu od knihovny"},
+        TextCase{105, "neznámý chybový kód"}, TextCase{107, "neznámý chybový kód"},
+        TextCase{109, "neznámý chybový kód"}, TextCase{115, "neznámý chybový kód"},
+        TextCase{256, "neznámý chybový kód"}, TextCase{0xFFFFFFFF, "neznámý chybový kód"}));
 
 }  // namespace
