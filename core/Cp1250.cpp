@@ -132,6 +132,19 @@ std::string Utf8ToCp1250(std::string_view text) {
     return out;
 }
 
+bool IsUtf8Text(std::string_view text) {
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) return true;
+    bool multiByte = false;
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = DecodeUtf8(text, i, code);
+        if (length == 0) return false;
+        multiByte = multiByte || length > 1;
+        i += length;
+    }
+    return multiByte;
+}
+
 char Cp1250ToLower(char c) { return static_cast<char>(kLower[static_cast<unsigned char>(c)]); }
 
 bool Cp1250EqualNoCase(std::string_view a, std::string_view b) {

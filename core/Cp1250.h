@@ -15,6 +15,14 @@ std::string Cp1250ToUtf8(std::string_view text);
 // '?' per offending byte), become '?'.
 std::string Utf8ToCp1250(std::string_view text);
 
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Whether bytes of a file are UTF-8 rather than Windows-1250: they start
+// with the byte order mark, or they are well-formed UTF-8 holding at least
+// one character of more than one byte. Czech text in Windows-1250 almost
+// never is; plain ASCII counts as Windows-1250.
+bool IsUtf8Text(std::string_view text);
+
 // Lower case of a Windows-1250 letter, Czech and other Central European
 // letters included, as Windows maps them; any other byte is returned as is.
 char Cp1250ToLower(char c);

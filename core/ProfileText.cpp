@@ -25,7 +25,9 @@ struct TLine {
 
 class TLineReader {
   public:
-    explicit TLineReader(std::string_view content) : m_content(content) {}
+    // A byte order mark is no part of the first line.
+    explicit TLineReader(std::string_view content)
+        : m_content(content), m_pos(content.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0) {}
 
     bool Next(TLine& line) {
         if (m_pos >= m_content.size()) return false;
@@ -43,7 +45,7 @@ class TLineReader {
 
   private:
     std::string_view m_content;
-    std::size_t m_pos = 0;
+    std::size_t m_pos;
 };
 
 enum class TLineKind { Blank, Section, Key, Other };
@@ -88,7 +90,12 @@ struct TKeyPlace {
     TLine lastNonBlank;  // of the section, its header at least
 };
 
-TKeyPlace FindKey(std::string_view content, std::string_view section, std::string_view key) {
+// A name in a UTF-8 text is compared in Windows-1250, as it is asked for.
+bool SameName(std::string_view inText, std::string_view wanted, bool utf8) {
+    return utf8 ? Cp1250EqualNoCase(Utf8ToCp1250(inText), wanted) : Cp1250EqualNoCase(inText, wanted);
+}
+
+TKeyPlace FindKey(std::string_view content, std::string_view section, std::string_view key, bool utf8) {
     TKeyPlace place;
     TLineReader reader(content);
     TLine line;
@@ -97,7 +104,7 @@ TKeyPlace FindKey(std::string_view content, std::string_view section, std::strin
         if (parsed.kind == TLineKind::Section) {
             // Only the first section of the name counts.
             if (place.sectionFound) break;
-            if (Cp1250EqualNoCase(parsed.name, section)) {
+            if (SameName(parsed.name, section, utf8)) {
                 place.sectionFound = true;
                 place.lastNonBlank = line;
             }
@@ -105,7 +112,7 @@ TKeyPlace FindKey(std::string_view content, std::string_view section, std::strin
         }
         if (!place.sectionFound) continue;
         if (parsed.kind != TLineKind::Blank) place.lastNonBlank = line;
-        if (parsed.kind == TLineKind::Key && Cp1250EqualNoCase(parsed.name, key)) {
+        if (parsed.kind == TLineKind::Key && SameName(parsed.name, key, utf8)) {
             place.keyFound = true;
             place.keyLine = line;
             place.key = parsed;
@@ -125,6 +132,9 @@ std::string_view LineEnding(std::string_view content) {
 
 }  // namespace
 
+TProfileText::TProfileText(std::string content)
+    : m_content(std::move(content)), m_utf8(IsUtf8Text(m_content)) {}
+
 bool TProfileText::Writable(std::string_view section, std::string_view key, std::string_view value) {
     constexpr std::string_view kBreaks = "\r\n";
     section = Trim(section);
@@ -141,8 +151,9 @@ bool TProfileText::Writable(std::string_view section, std::string_view key, std:
 
 std::string TProfileText::ReadString(std::string_view section, std::string_view key,
                                      std::string_view def) const {
-    const TKeyPlace place = FindKey(m_content, Trim(section), Trim(key));
-    return std::string(place.keyFound ? place.key.value : def);
+    const TKeyPlace place = FindKey(m_content, Trim(section), Trim(key), m_utf8);
+    if (!place.keyFound) return std::string(def);
+    return m_utf8 ? Utf8ToCp1250(place.key.value) : std::string(place.key.value);
 }
 
 bool TProfileText::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -152,24 +163,28 @@ bool TProfileText::WriteString(std::string_view section, std::string_view key, s
 
     const std::string_view content = m_content;
     const std::string_view eol = LineEnding(content);
-    const TKeyPlace place = FindKey(content, section, key);
+    const TKeyPlace place = FindKey(content, section, key, m_utf8);
+    // What goes into the text goes in the text's own encoding.
+    const auto encoded = [this](std::string_view text) {
+        return m_utf8 ? Cp1250ToUtf8(text) : std::string(text);
+    };
     std::string updated;
-    updated.reserve(content.size() + section.size() + key.size() + value.size() + 8);
+    updated.reserve(content.size() + 2 * (section.size() + key.size() + value.size()) + 8);
     if (place.keyFound) {
         updated.append(content, 0, place.keyLine.begin);
-        updated.append(place.key.name).append("=").append(value);
+        updated.append(place.key.name).append("=").append(encoded(value));
         updated.append(content.substr(place.keyLine.end));
     } else if (place.sectionFound) {
         const TLine& after = place.lastNonBlank;
         updated.append(content, 0, after.next);
         if (after.next == after.end) updated.append(eol);
-        updated.append(key).append("=").append(value).append(eol);
+        updated.append(encoded(key)).append("=").append(encoded(value)).append(eol);
         updated.append(content.substr(after.next));
     } else {
         updated = content;
-        if (!updated.empty() && updated.back() != '\n') updated.append(eol);
-        updated.append("[").append(section).append("]").append(eol);
-        updated.append(key).append("=").append(value).append(eol);
+        if (!updated.empty() && updated.back() != '\n' && updated != kUtf8Bom) updated.append(eol);
+        updated.append("[").append(encoded(section)).append("]").append(eol);
+        updated.append(encoded(key)).append("=").append(encoded(value)).append(eol);
     }
     m_content = std::move(updated);
     return true;

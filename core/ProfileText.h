@@ -16,6 +16,11 @@
 // - Duplicates: the first section of a name is the section, for reading and
 //   writing; later ones are kept but never consulted. Within it the first
 //   key of a name wins.
+//
+// Names and values are Windows-1250 bytes, as everywhere in the program. A
+// text in UTF-8 (IsUtf8Text: an editor on Linux wrote it) is read and set
+// all the same: what is looked up and read is converted, what is set is
+// written in UTF-8, and every other byte stays, a byte order mark too.
 #pragma once
 
 #include <string>
@@ -25,7 +30,7 @@
 class TProfileText {
   public:
     TProfileText() = default;
-    explicit TProfileText(std::string content) : m_content(std::move(content)) {}
+    explicit TProfileText(std::string content);
 
     // Value of the key, or def when the section or key is missing. A key
     // present with an empty value yields "".
@@ -46,4 +51,5 @@ class TProfileText {
 
   private:
     std::string m_content;
+    bool m_utf8 = false;  // fixed by the content it was made from
 };

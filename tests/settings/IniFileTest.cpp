@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Cp1250.h"
 #include "core/IniFile.h"
 
 namespace {
@@ -113,7 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
         TGoldenCase{"replace_last_line_crlf", {{"Připojení", "Adresa", "200"}}},
         TGoldenCase{"comment_only_no_newline", {{"Připojení", "Rozhraní", "COMx"}}},
         TGoldenCase{"empty_section_lf", {{"Připojení", "Rozhraní", "COMx"}}},
-        TGoldenCase{"garbage_crlf", {{"Připojení", "Adresa", "10"}, {"Připojení", "Rychlost", "2400"}}}),
+        TGoldenCase{"garbage_crlf", {{"Připojení", "Adresa", "10"}, {"Připojení", "Rychlost", "2400"}}},
+        // Saved by an editor in UTF-8: set in place, kept in UTF-8, a character
+        // that Windows-1250 lacks and the byte order mark kept.
+        TGoldenCase{"utf8_bom_crlf", kSaveRq1318},
+        TGoldenCase{"utf8_lf", {{"Připojení", "Rozhraní", "PCI-318"}, {"PCI-318", "Bázová adresa", "672"}}}),
     [](const testing::TestParamInfo<TGoldenCase>& row) { return std::string(row.param.name); });
 
 // ---- Reading ----
@@ -163,7 +168,11 @@ INSTANTIATE_TEST_SUITE_P(
         TReadCase{"NulInValue", std::string("[A]\nx=1\0002\n", 10), "A", "x", std::string("1\0002", 3)},
         TReadCase{"NulInName", std::string("[A]\nx\0=1\nx=2\n", 13), "A", "x", "2"},
         TReadCase{"LoneCarriageReturn", "[A]\rx=1\n[B]\nx=2\n", "B", "x", "2"},
-        TReadCase{"Empty", "", "A", "x", "<def>"}),
+        TReadCase{"Empty", "", "A", "x", "<def>"},
+        TReadCase{"Utf8WithByteOrderMark", std::string(kUtf8Bom) + "[A]\r\nx=1\r\n", "A", "x", "1"},
+        TReadCase{"Utf8ComesInWindows1250", Cp1250ToUtf8("[PŘIPOJENÍ]\nPoznámka=Žluťoučký\n"), "Připojení",
+                  "poznámka", "Žluťoučký"},
+        TReadCase{"MalformedUtf8IsWindows1250", "[A]\nx=\xC3\xA1\xE1\n", "A", "x", "\xC3\xA1\xE1"}),
     [](const testing::TestParamInfo<TReadCase>& row) { return std::string(row.param.name); });
 
 TEST_F(TempDirTest, MegabyteLinesAreRead) {
