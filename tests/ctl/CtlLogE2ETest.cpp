@@ -2,6 +2,7 @@
 // built program against the simulator over UDP and its pseudo-terminal,
 // with the simulator's faults for the statistics.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -135,6 +136,36 @@ TEST_P(CtlLog, StatsCountEveryOutcomeAndTheRefusedReplies) {
     const std::string trace = ReadFile(Path("t"));
     EXPECT_NE(trace.find("Done refused damaged 0 echo " + m[3].str()), std::string::npos)
         << trace.substr(0, 400);
+}
+
+TEST_P(CtlLog, CtrlCEndsARepeatWithTheSummaryAndExit130) {
+    StartSim({});
+    Args args{"send",    "200",       "0", "--repeat",   "100000000",
+              "--stats", "--address", "1", "--settings", m_dir + "/W_rq905.ini"};
+    Args env;
+    if (GetParam().udp) {
+        args.insert(args.end(),
+                    {"--kind", "lan", "--ip", "127.0.0.1", "--udp-port", std::to_string(m_sim->UdpPort())});
+    } else {
+        args.insert(args.end(), {"--kind", "com", "--com", "1"});
+        env.push_back("RQ905_COM1=" + m_sim->PtyPath());
+    }
+    ctltest::TCtlChild child(args, env);
+    ASSERT_TRUE(child.WaitForLines(3));
+    child.Signal(SIGINT);
+    const ctltest::TRun r = child.Finish();
+    EXPECT_EQ(r.exit, 130) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    const std::regex summary(R"(Statistika spojen\S+ transakce (\d+), odpov\S+ (\d+), .*doba odezvy min .*)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines.back(), m, summary)) << lines.back();
+    // Every transaction printed before the signal is counted (and the one
+    // it may have cut short), and all that were printed were answered.
+    const unsigned long transactions = std::stoul(m[1]);
+    EXPECT_GE(transactions, lines.size() - 1);
+    EXPECT_LE(transactions, lines.size());
+    EXPECT_GE(std::stoul(m[2]), lines.size() - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ctl, CtlLog, testing::Values(Transport{"Udp", true}, Transport{"Pty", false}),
