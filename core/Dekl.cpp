@@ -1,9 +1,11 @@
 #include "core/Dekl.h"
 
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "core/IniFile.h"
+#include "core/IniFileIo.h"
 #include "core/IntText.h"
 #include "core/SettingsPlace.h"
 
@@ -116,6 +118,13 @@ bool SaveSettings(TData* data, const std::string& path, std::string* error) {
     // One update of the file for the whole save, so that another program
     // saving at the same moment cannot drop a section or mix the record.
     TProfileFile file(path);
+    // The first save of the program's per-user file starts from the file
+    // the settings were read from: what that holds beyond this record, such
+    // as an administrator's values for the other interface kinds, stays.
+    const std::string readFrom = ReadPathFor(path);
+    std::string start;
+    if (readFrom != path && ReadWholeFile(readFrom, TProfileFile::kMaxFileSize, start) == TFileRead::Ok)
+        file.SetStartContent(std::move(start));
     if (file.WriteStrings(entries)) return true;
     if (error != nullptr) *error = file.LastError();
     return false;

@@ -54,7 +54,9 @@ std::string SettingsFilePath();
 // true when the file named an interface.
 bool LoadSettings(TData* data, const std::string& path);
 // true when the file was written; on a write failure false with
-// "Unable to write to <path>" in *error. The save is one update of the file:
+// "Unable to write to <path>" in *error. The program's own per-user file,
+// when it does not exist yet, starts from the file the settings were read
+// from (CreateProgramData). The save is one update of the file:
 // a failure leaves the file as it was, except that a value that cannot be
 // written stops the save at its key with the keys before it written.
 bool SaveSettings(TData* data, const std::string& path, std::string* error = nullptr);

@@ -33,7 +33,7 @@ bool TProfileFile::WriteStrings(std::span<const TProfileEntry> entries) {
     if (writable > 0) {
         TProfileText text;
         const auto edit = [&](std::string& content) {
-            text = TProfileText(std::move(content));
+            text = TProfileText(content.empty() ? m_startContent : std::move(content));
             for (std::size_t i = 0; i < writable; ++i)
                 text.WriteString(entries[i].section, entries[i].key, entries[i].value);
             content = text.Content();

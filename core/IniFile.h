@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/ProfileText.h"
 
@@ -49,6 +50,9 @@ class TProfileFile {
     // written and the link kept. On failure: false, and LastError() is
     // "Unable to write to <path>".
     bool WriteStrings(std::span<const TProfileEntry> entries);
+    // What a missing (or empty) file starts from when keys are set in it,
+    // rather than nothing.
+    void SetStartContent(std::string content) { m_startContent = std::move(content); }
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
 
     const std::string& Path() const { return m_path; }
@@ -58,6 +62,7 @@ class TProfileFile {
     std::string m_path;
     TProfileText m_text;
     std::string m_lastError;
+    std::string m_startContent;
 };
 
 // Directory of the running executable with a trailing '/', or "" when it

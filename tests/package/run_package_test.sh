@@ -43,9 +43,10 @@ done
 [[ -n "$port" ]] || fail "the simulator named no UDP port"
 
 # Defaults shipped beside the installed programs name the simulator; a user
-# with no file of their own reads them.
+# with no file of their own reads them, and the first save of the user's
+# file keeps them all, another interface kind's too.
 settings() {
-    printf '[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=1\r\nRychlost=9600\r\n[RQ-1318]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=500\r\n' \
+    printf '[Připojení]\r\nRozhraní=RQ-1318\r\nAdresa=1\r\nRychlost=9600\r\n[COMx]\r\nČíslo portu=2\r\n[RQ-1318]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=500\r\n' \
         "$1" | iconv -f UTF-8 -t CP1250
 }
 settings "$port" >"$bin/W_rq905.ini"
