@@ -116,9 +116,14 @@ longer than 4096 bytes is answered by one "error: line too long":
   silent on|off         stop/restart answering at all
   add [ADDR [BD]]       connect a new module with factory settings (default
                         the --address and --speed of a fresh start); several
-                        modules at one address all answer: overlapping on
+                        modules at one address all answer)";
+    text += pty ? R"(: overlapping on
                         the pty, one datagram each over UDP
-  remove ADDR           disconnect the module connected last at ADDR
+)"
+                : R"(, one datagram
+                        each
+)";
+    text += R"(  remove ADDR           disconnect the module connected last at ADDR
   restart [ADDR]        power modules off and on: stored address and speed
                         take effect
   show                  print every module's state

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName<NoPtyCase>);
 
 TEST(NoPtyUsage, NamesNoPtyOption) {
-    for (const char* word : {"--pty", "--link", "--any-speed", "pseudo-terminal", "SIGTERM"}) {
+    for (const char* word : {"--pty", "--link", "--any-speed", "pseudo-terminal", " pty", "SIGTERM"}) {
         EXPECT_EQ(std::string(sim::UsageText(false)).find(word), std::string::npos) << word;
         EXPECT_NE(std::string(sim::UsageText(true)).find(word), std::string::npos) << word;
     }
