@@ -14,6 +14,7 @@
 #include "CtlCommands.h"
 #include "CtlConfigFile.h"
 #include "CtlOutput.h"
+#include "CtlTargets.h"
 #include "core/Cp1250.h"
 
 namespace {
@@ -498,5 +499,54 @@ INSTANTIATE_TEST_SUITE_P(Ctl, ConfigFileEcho,
                                          EchoedLine{"UnknownKey", "\x1b[2J=1"},
                                          EchoedLine{"BadValue", "din_negation=\x1b[2J"}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+struct TargetsCase {
+    const char* name;
+    const char* text;      // UTF-8, as the list holds it
+    const char* expected;  // each target as "kind port base host udp: addresses", or the reason's part
+};
+void PrintTo(const TargetsCase& c, std::ostream* os) { *os << c.name; }
+
+class TargetLists : public testing::TestWithParam<TargetsCase> {};
+
+std::string Described(const TTarget& t) {
+    return std::to_string(t.kind) + " " + (t.comPort ? std::to_string(*t.comPort) : "-") + " " +
+           (t.isaBase ? std::to_string(*t.isaBase) : "-") + " " + t.host.value_or("-") + " " +
+           (t.udpPort ? std::to_string(*t.udpPort) : "-") + ": " + AddressListText(t.addresses) + ";";
+}
+
+TEST_P(TargetLists, ReadEachConverterAndItsAddresses) {
+    std::vector<TTarget> targets;
+    std::string reason;
+    if (ParseTargets(GetParam().text, targets, reason)) {
+        std::string all;
+        for (const TTarget& t : targets) all += Described(t);
+        EXPECT_EQ(all, GetParam().expected);
+    } else {
+        EXPECT_NE(reason.find(GetParam().expected), std::string::npos) << Cp1250ToUtf8(reason);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, TargetLists,
+    testing::Values(
+        TargetsCase{
+            "EveryKind",
+            "\xEF\xBB\xBF# plant\r\nlan:10.0.0.21:3180  1-3,7\r\n\tLAN:hall-2 9 # hall two\n; spare\n\ncom:2 4\n"
+            "isa:2F8h 5\npci 6\nusb 0-1\n",
+            "4 - - 10.0.0.21 3180: 1-3,7;4 - - hall-2 -: 9;0 2 - - -: 4;1 - 760 - -: 5;2 - - - -: 6;"
+            "3 - - - -: 0,1;"},
+        TargetsCase{"NoAddresses", "lan:10.0.0.21\n", "řádek 1: chybí adresy"},
+        TargetsCase{"BadAddresses", "# x\ncom:1 3-2\n", "řádek 2: neplatné adresy 3-2"},
+        TargetsCase{"UnknownKind", "can:1 1\n", "neplatný převodník can:1"},
+        TargetsCase{"PciWithValue", "pci:1 1\n", "neplatný převodník"},
+        TargetsCase{"ComOutOfRange", "com:256 1\n", "neplatný převodník"},
+        TargetsCase{"UdpPortZero", "lan:10.0.0.21:0 1\n", "neplatný převodník"},
+        TargetsCase{"Empty", "# nothing\n", "žádný převodník"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

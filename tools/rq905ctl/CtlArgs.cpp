@@ -14,11 +14,10 @@ namespace {
 constexpr uint32_t Bit(TCommand c) { return 1u << static_cast<unsigned>(c); }
 constexpr uint32_t kFileCommands =
     Bit(TCommand::ConfigSave) | Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff);
-constexpr uint32_t kAllCommands = Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) |
-                                  Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) | Bit(TCommand::Pwm) |
-                                  Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
-                                  kFileCommands | Bit(TCommand::Ports) | Bit(TCommand::Send) |
-                                  Bit(TCommand::Commission);
+constexpr uint32_t kAllCommands =
+    Bit(TCommand::Identify) | Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigWrite) | Bit(TCommand::Dout) |
+    Bit(TCommand::Pwm) | Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) | kFileCommands |
+    Bit(TCommand::Ports) | Bit(TCommand::Send) | Bit(TCommand::Commission);
 
 // What follows a command word: nothing, a number (dout, pwm), a file, or
 // the bytes of a request (send).
@@ -211,6 +210,11 @@ const std::array kOptions{
                 }},
     TOptionSpec{"--include-address", false, Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff), "",
                 [](TCtlOptions& o, std::string_view) { return o.includeAddress = true; }},
+    TOptionSpec{"--targets", true, Bit(TCommand::ConfigApply) | Bit(TCommand::ConfigDiff), "soubor nebo -",
+                [](TCtlOptions& o, std::string_view v) {
+                    o.targets = std::string(v);
+                    return !v.empty();
+                }},
     TOptionSpec{"--keep-going", false, Bit(TCommand::ConfigApply), "",
                 [](TCtlOptions& o, std::string_view) { return o.keepGoing = true; }},
     // commission: where new modules are found and what they are given.
@@ -511,8 +515,12 @@ TParseResult ParseArgs(const std::vector<std::string>& args) {
         if (o.fromAddress >= *o.first && o.fromAddress < *o.first + o.commissionCount - 1)
             return Fail("commission: --from-address smí mezi přidělenými adresami být jen jako poslední");
     }
+    if (o.targets && (o.addresses.size() + o.connection.address.has_value() > 0 || o.includeAddress))
+        return Fail("--targets nelze spojit s --address ani s --include-address");
+    if (o.targets && o.csv) return Fail("--targets nelze spojit s --csv");
     if (o.command == TCommand::ConfigApply) {
-        if (o.addresses.empty()) return Fail("config apply: chybí --address SEZNAM");
+        if (o.addresses.empty() && !o.targets)
+            return Fail("config apply: chybí --address SEZNAM nebo --targets");
         // A second module taking the same address would share it on the bus.
         if (o.includeAddress && o.addresses.size() > 1)
             return Fail("config apply: --include-address jen pro jednu adresu");

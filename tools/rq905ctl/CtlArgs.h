@@ -77,7 +77,9 @@ struct TCtlOptions {
     std::optional<std::string> trace;    // RQ905_TRACE for this command; as given, for the file system
     std::string file;                    // of config save, apply and diff; as given, for the file system
     std::vector<uint8_t> addresses;      // of config apply, in the order given
-    bool includeAddress = false;         // the file's bus address and line speed too
+    // config apply and diff: a list of converters and addresses ("-": stdin)
+    std::optional<std::string> targets;
+    bool includeAddress = false;  // the file's bus address and line speed too
     bool keepGoing = false;
     // send: the request; D0-D4 not given are 0.
     uint8_t sendCommand = 0;

@@ -3,25 +3,45 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "CtlArgs.h"
 #include "CtlConfigFile.h"
-#include "Bridge.h"
 #include "CtlConnection.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
 #include "CtlOutputFile.h"
 #include "CtlPorts.h"
 #include "CtlStats.h"
+#include "CtlTargets.h"
 #include "CtlTime.h"
 #include "core/ConfigRegisters.h"
 #include "core/Cp1250.h"
 #include "core/IntText.h"
 
 namespace {
+
+// A list of converters on standard input, read whole before the link opens.
+bool ReadStream(std::istream& in, std::string& text, std::string& reason) {
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (in.bad()) {
+        reason = "standardní vstup nelze číst";
+        return false;
+    }
+    text = all.str();
+    return true;
+}
+
+std::string JoinedTargets(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
+    return text;
+}
 
 constexpr auto kInputsPeriod = std::chrono::milliseconds(100);
 constexpr auto kStatusPeriod = std::chrono::milliseconds(500);
@@ -55,19 +75,6 @@ std::string WrittenText(const std::vector<uint8_t>& written) {
                                  : "zapsány registry " + RegisterList(written);
 }
 
-// Addresses as --address takes them, runs joined: "1,3,7-12".
-std::string AddressListText(const std::vector<uint8_t>& addresses) {
-    std::string text;
-    for (std::size_t i = 0; i < addresses.size();) {
-        std::size_t j = i;
-        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1) ++j;
-        text += (text.empty() ? "" : ",") + IntToStr(addresses[i]);
-        if (j > i) text += (j == i + 1 ? "," : "-") + IntToStr(addresses[j]);
-        i = j + 1;
-    }
-    return text;
-}
-
 // The registers of a sequence done before it ended with outcome.
 void AppendDone(const TRegisterSequence& sequence, const TSequenceOutcome& outcome,
                 std::vector<uint8_t>& done) {
@@ -77,14 +84,6 @@ void AppendDone(const TRegisterSequence& sequence, const TSequenceOutcome& outco
     }
 }
 
-class TCommandRun {
-  public:
-    // fileConfig: the values of config apply's or diff's file; output: the
-    // open file of --output, if given.
-    TCommandRun(const TCtlOptions& options, TCtlIo& io, const TModuleConfig& fileConfig, TOutputFile* output)
-        : m_o(options),
-          m_io(io),
-          m_file(fileConfig),
 // Commands that only read from the module; any other may write.
 bool ReadsOnly(const TCtlOptions& o) {
     switch (o.command) {
@@ -102,10 +101,20 @@ bool ReadsOnly(const TCtlOptions& o) {
     }
 }
 
+class TCommandRun {
+  public:
+    // fileConfig: the values of config apply's or diff's file; output: the
+    // open file of --output, if given.
+    TCommandRun(const TCtlOptions& options, TCtlIo& io, const TModuleConfig& fileConfig, TOutputFile* output)
+        : m_o(options),
+          m_io(io),
+          m_file(fileConfig),
           m_output(output),
           m_failureExit(options.command == TCommand::ConfigDiff ? kExitDiffFailure : kExitFailure) {}
 
     int Run(const std::string& settingsPath);
+    // The converters and their modules of --targets.
+    void SetTargets(std::vector<TTarget> targets) { m_targets = std::move(targets); }
 
   private:
     int RunCommand(const std::string& settingsPath);
@@ -133,7 +142,8 @@ bool ReadsOnly(const TCtlOptions& o) {
     // config write had written by then; remaining: the modules config apply
     // did not begin.
     int Interrupted(const std::vector<uint8_t>* written = nullptr,
-                    const std::vector<uint8_t>* remaining = nullptr);
+                    const std::vector<uint8_t>* remaining = nullptr,
+                    const std::vector<std::string>* remainingTargets = nullptr);
     TReply Transact(uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0) {
         return ::Transact(m_data, m_data.ModuleAddress, command, index, d1, d2);
     }
@@ -147,6 +157,14 @@ bool ReadsOnly(const TCtlOptions& o) {
     int ConfigSave();
     int ConfigDiff();
     int ConfigApply();
+    // config diff of every module of the converters' list.
+    int DiffTargets();
+    // Tells, unless in JSON, what a failure leaves undone: the list's lines.
+    void StoppedAfterFailure(const std::vector<std::string>& notBegun);
+    // A module's line and object begin with its converter, when a list
+    // named it.
+    std::string ModuleHead(uint8_t address) const;
+    TJsonObject ModuleJson(uint8_t address) const;
     // One module of config apply.
     enum class TApplied : uint8_t { Done, Failed, NotBegun };
     TApplied ApplyTo(uint8_t address);
@@ -163,6 +181,8 @@ bool ReadsOnly(const TCtlOptions& o) {
     // The probe of commission at an address and speed, in the scan mode.
     TProbe ProbeAt(uint8_t address, uint8_t speedIndex);
     std::string m_awaited;  // the text --yes showed last
+    std::vector<TTarget> m_targets;
+    std::string m_converter;  // of the module under way, when a list named it
     int Send();
     // Polls once, or at period until Ctrl-C or --count. poll returns the
     // reply of its transaction and sets the text, the JSON members and the
@@ -288,18 +308,25 @@ void TCommandRun::Summary() {
     }
 }
 
-int TCommandRun::Interrupted(const std::vector<uint8_t>* written, const std::vector<uint8_t>* remaining) {
+int TCommandRun::Interrupted(const std::vector<uint8_t>* written, const std::vector<uint8_t>* remaining,
+                             const std::vector<std::string>* remainingTargets) {
     CloseLink(m_data);
     if (m_o.json) {
         TJsonObject json;
         json.Text("signal", InterruptName());
         if (written != nullptr) json.Raw("written", RegisterJson(*written));
         if (remaining != nullptr) json.Raw("remaining", RegisterJson(*remaining));
+        if (remainingTargets != nullptr) {
+            std::vector<std::string> lines;
+            for (const std::string& line : *remainingTargets) lines.push_back(JsonString(line));
+            json.Raw("remaining_targets", JsonArrayOf(lines.data(), lines.size()));
+        }
         WriteLine(m_io.out, TJsonObject().Raw("interrupted", json.Str()).Str());
     } else {
         std::string text = "rq905ctl: přerušeno (" + std::string(InterruptName()) + ")";
         if (written != nullptr) text += ", " + WrittenText(*written);
         if (remaining != nullptr) text += ", nezačaté adresy " + AddressListText(*remaining);
+        if (remainingTargets != nullptr) text += ", nezačaté: " + JoinedTargets(*remainingTargets);
         WriteLine(m_io.err, text);
     }
     return InterruptExitStatus();
@@ -329,11 +356,14 @@ int TCommandRun::Run(const std::string& settingsPath) {
 int TCommandRun::RunCommand(const std::string& settingsPath) {
     PrepareData(m_data, settingsPath, m_o.connection);
     if (m_o.command == TCommand::Ports) return ListPorts(m_o, m_data, {}, m_io);
+    // A read cut short loses nothing; a write is let finish.
+    BeginTransfers(ReadsOnly(m_o));
     if (m_o.trace) SetTraceFile(*m_o.trace);
     if (m_o.stats) m_recorder = std::make_unique<TStatsRecorder>(m_stats, m_o.trace);
     if (m_o.command == TCommand::Scan) return Scan();
     if (m_o.command == TCommand::Send) return Send();
     if (m_o.command == TCommand::ConfigApply) return ConfigApply();
+    if (m_o.command == TCommand::ConfigDiff && !m_targets.empty()) return DiffTargets();
     if (m_o.command == TCommand::Commission) return Commission();
 
     TIdent& ident = m_ident;
@@ -357,9 +387,6 @@ int TCommandRun::RunCommand(const std::string& settingsPath) {
             break;
         case TCommand::ConfigDiff:
             exit = ConfigDiff();
-    // A read cut short loses nothing; a write is let finish, and so is any
-    // call of the driver host, which cannot be cut short.
-    BeginTransfers(ReadsOnly(m_o) && drv::bridge::DriverDirectory().empty());
             break;
         case TCommand::Dout:
             exit = SetOutputs(kCmdWrite, kIndexDigital, static_cast<uint8_t>(m_o.value), 0, "Data zapsána",
@@ -576,8 +603,9 @@ int TCommandRun::ConfigDiff() {
         return m_failureExit;
     return exit;
 }
+
 TCommandRun::TApplied TCommandRun::ApplyTo(uint8_t address) {
-    const std::string head = "Adresa " + IntToStr(address) + ": ";
+    const std::string head = ModuleHead(address);
     std::vector<uint8_t> written;
     auto failed = [&](uint32_t code, const std::string& text, const std::string& context,
                       const std::function<void(TJsonObject&)>& more) {
@@ -586,7 +614,7 @@ TCommandRun::TApplied TCommandRun::ApplyTo(uint8_t address) {
             error.Number("code", code).Text("text", text);
             if (more) more(error);
             error.Raw("written", RegisterJson(written));
-            WriteLine(m_io.out, TJsonObject().Number("address", address).Raw("error", error.Str()).Str());
+            WriteLine(m_io.out, ModuleJson(address).Raw("error", error.Str()).Str());
         } else {
             WriteLine(m_io.out,
                       head + context + text + (written.empty() ? "" : " (" + WrittenText(written) + ")"));
@@ -619,42 +647,172 @@ TCommandRun::TApplied TCommandRun::ApplyTo(uint8_t address) {
     }
     Result(head + PrintableText(ident.Text()) + ", konfigurace zapsána (registry " + RegisterList(written) +
                ").",
-           TJsonObject()
-               .Number("address", address)
-               .Text("ident", ident.Text())
-               .Raw("written", RegisterJson(written)));
+           ModuleJson(address).Text("ident", ident.Text()).Raw("written", RegisterJson(written)));
     return TApplied::Done;
 }
 
 int TCommandRun::ConfigApply() {
-    const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
-    if (opened.interrupted) return Interrupted();
-    if (opened.code != 0) return LinkFail(opened);
-
-    const std::vector<uint8_t>& addresses = m_o.addresses;
+    // Without a list of converters, the one of the connection.
+    std::vector<TTarget> targets = m_targets;
+    const bool named = !targets.empty();
+    if (!named) targets.push_back({{}, m_data.Kind, {}, {}, {}, {}, m_o.addresses});
+    const TData connection = m_data;
     bool allDone = true;
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        // Ctrl-C ends the run between two modules.
-        const TApplied applied = InterruptRequested() ? TApplied::NotBegun : ApplyTo(addresses[i]);
-        if (applied == TApplied::NotBegun) {
-            const std::vector<uint8_t> remaining(addresses.begin() + static_cast<std::ptrdiff_t>(i),
-                                                 addresses.end());
-            return Interrupted(nullptr, &remaining);
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+        const TTarget& target = targets[t];
+        // What a stop leaves undone: this converter's modules from i on and
+        // the converters after it.
+        auto notBegun = [&](std::size_t i) {
+            std::vector<std::string> lines;
+            const std::vector<uint8_t> rest(target.addresses.begin() + static_cast<std::ptrdiff_t>(i),
+                                            target.addresses.end());
+            if (!rest.empty()) lines.push_back(TargetLine(target, rest));
+            for (std::size_t u = t + 1; u < targets.size(); ++u)
+                lines.push_back(TargetLine(targets[u], targets[u].addresses));
+            return lines;
+        };
+        if (named) {
+            m_data = connection;
+            ApplyTarget(m_data, target);
+            m_converter = target.converter;
         }
-        if (applied == TApplied::Done) continue;
-        allDone = false;
-        if (!m_o.keepGoing && i + 1 < addresses.size()) {
-            if (!m_o.json) {
-                const std::vector<uint8_t> rest(addresses.begin() + static_cast<std::ptrdiff_t>(i + 1),
-                                                addresses.end());
-                WriteLine(m_io.err, "rq905ctl: zastaveno po chybě, nezačaté adresy " + AddressListText(rest) +
-                                        " (--keep-going pokračuje i po chybě)");
+        const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
+        if (opened.interrupted) {
+            if (!named) return Interrupted();
+            const std::vector<std::string> lines = notBegun(0);
+            return Interrupted(nullptr, nullptr, &lines);
+        }
+        if (opened.code != 0) {
+            if (!named) return LinkFail(opened);
+            // One converter out of reach is one line, as a module's failure.
+            if (m_o.json) {
+                WriteLine(m_io.out,
+                          TJsonObject()
+                              .Text("converter", target.converter)
+                              .Raw("error",
+                                   TJsonObject().Number("code", opened.code).Text("text", opened.text).Str())
+                              .Str());
+            } else {
+                WriteLine(m_io.out, target.converter + ": " + opened.text);
             }
-            break;
+            allDone = false;
+            if (!m_o.keepGoing && t + 1 < targets.size()) {
+                StoppedAfterFailure(notBegun(target.addresses.size()));
+                break;
+            }
+            continue;
         }
+
+        const std::vector<uint8_t>& addresses = target.addresses;
+        bool stop = false;
+        for (std::size_t i = 0; i < addresses.size() && !stop; ++i) {
+            // Ctrl-C ends the run between two modules.
+            const TApplied applied = InterruptRequested() ? TApplied::NotBegun : ApplyTo(addresses[i]);
+            if (applied == TApplied::NotBegun) {
+                const std::vector<uint8_t> remaining(addresses.begin() + static_cast<std::ptrdiff_t>(i),
+                                                     addresses.end());
+                if (!named) return Interrupted(nullptr, &remaining);
+                const std::vector<std::string> lines = notBegun(i);
+                return Interrupted(nullptr, nullptr, &lines);
+            }
+            if (applied == TApplied::Done) continue;
+            allDone = false;
+            const bool more = i + 1 < addresses.size() || t + 1 < targets.size();
+            if (!m_o.keepGoing && more) {
+                if (named) {
+                    StoppedAfterFailure(notBegun(i + 1));
+                } else if (!m_o.json) {
+                    const std::vector<uint8_t> rest(addresses.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                                                    addresses.end());
+                    WriteLine(m_io.err, "rq905ctl: zastaveno po chybě, nezačaté adresy " +
+                                            AddressListText(rest) + " (--keep-going pokračuje i po chybě)");
+                }
+                stop = true;
+            }
+        }
+        CloseLink(m_data);
+        if (stop) break;
     }
-    CloseLink(m_data);
     return allDone ? kExitOk : kExitFailure;
+}
+
+void TCommandRun::StoppedAfterFailure(const std::vector<std::string>& notBegun) {
+    if (m_o.json || notBegun.empty()) return;
+    WriteLine(m_io.err, "rq905ctl: zastaveno po chybě, nezačaté: " + JoinedTargets(notBegun) +
+                            " (--keep-going pokračuje i po chybě)");
+}
+
+std::string TCommandRun::ModuleHead(uint8_t address) const {
+    return (m_converter.empty() ? "Adresa " : m_converter + ", adresa ") + IntToStr(address) + ": ";
+}
+
+TJsonObject TCommandRun::ModuleJson(uint8_t address) const {
+    TJsonObject json;
+    if (!m_converter.empty()) json.Text("converter", m_converter);
+    return json.Number("address", address);
+}
+
+int TCommandRun::DiffTargets() {
+    const TData connection = m_data;
+    bool failed = false;
+    bool different = false;
+    for (std::size_t t = 0; t < m_targets.size(); ++t) {
+        const TTarget& target = m_targets[t];
+        m_data = connection;
+        ApplyTarget(m_data, target);
+        m_converter = target.converter;
+        auto failure = [&](uint8_t address, uint32_t code, const std::string& text, bool module) {
+            failed = true;
+            TJsonObject json;
+            json.Text("converter", target.converter);
+            if (module) json.Number("address", address);
+            const std::string error = TJsonObject().Number("code", code).Text("text", text).Str();
+            WriteLine(m_io.out, m_o.json ? json.Raw("error", error).Str()
+                                         : (module ? ModuleHead(address) : target.converter + ": ") + text);
+        };
+        const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
+        if (opened.interrupted) return Interrupted();
+        if (opened.code != 0) {
+            failure(0, opened.code, opened.text, false);
+            continue;
+        }
+        for (const uint8_t address : target.addresses) {
+            m_data.ModuleAddress = address;
+            TModuleConfig config = m_data.ModuleConfig;
+            TSequenceOutcome outcome{};
+            outcome.result = TSequenceResult::Done;
+            for (const TGroup& group : kGroups) {
+                outcome = ReadConfig(m_data, *group.sequence, config, Hooks());
+                if (outcome.result != TSequenceResult::Done) break;
+            }
+            if (outcome.result == TSequenceResult::Stopped) return Interrupted();
+            if (outcome.result != TSequenceResult::Done) {
+                failure(address, outcome.status,
+                        RegisterContext("Čtení", outcome.reg) + ResultMessage(m_data.Kind, outcome.status),
+                        true);
+                continue;
+            }
+            std::vector<std::string> json;
+            std::string text;
+            for (const TConfigKey& key : kConfigKeys) {
+                if (key.addressGroup && !m_o.includeAddress) continue;
+                const std::string module = key.text(config);
+                const std::string file = key.text(m_file);
+                if (module == file) continue;
+                json.push_back(
+                    TJsonObject().Text("key", key.name).Text("module", module).Text("file", file).Str());
+                text += (text.empty() ? "" : "; ") + std::string(key.name) + ": modul " + module +
+                        ", soubor " + file;
+            }
+            different = different || !json.empty();
+            Result(ModuleHead(address) + (json.empty() ? "Konfigurace modulu odpovídá souboru." : text),
+                   ModuleJson(address)
+                       .Bool("equal", json.empty())
+                       .Raw("differences", JsonArrayOf(json.data(), json.size())));
+        }
+        CloseLink(m_data);
+    }
+    return failed ? kExitDiffFailure : different ? kExitFailure : kExitOk;
 }
 
 int TCommandRun::ConfigWrite() {
@@ -1003,11 +1161,12 @@ bool TCommandRun::Await(const std::string& step, uint8_t address, const std::str
     if (!repeated) {
         // JSON lets a script follow the steps; a person reads them on stderr.
         if (m_o.json) {
-            WriteLine(m_io.out,
-                      TJsonObject()
-                          .Raw("waiting",
-                               TJsonObject().Text("step", step).Number("address", address).Text("text", text).Str())
-                          .Str());
+            WriteLine(
+                m_io.out,
+                TJsonObject()
+                    .Raw("waiting",
+                         TJsonObject().Text("step", step).Number("address", address).Text("text", text).Str())
+                    .Str());
             m_io.out.flush();
         }
         if (!m_o.json || !m_o.yes) WriteLine(m_io.err, text + (m_o.yes ? "" : " [Enter]"));
@@ -1050,8 +1209,8 @@ int TCommandRun::Commission() {
             "na adrese " + IntToStr(address) + " (" + IntToStr(SpeedFromIndex(target)) + " Bd)";
         const std::string which = "Modul " + IntToStr(n + 1) + "/" + IntToStr(m_o.commissionCount);
         m_awaited.clear();
-        if (!m_o.yes && !Await("connect", m_o.fromAddress, which + ": připojte nový modul, dostane adresu " +
-                                                               IntToStr(address) + ".")) {
+        if (!m_o.yes && !Await("connect", m_o.fromAddress,
+                               which + ": připojte nový modul, dostane adresu " + IntToStr(address) + ".")) {
             return stopped();
         }
         // The module, alone at the address new modules come with.
@@ -1063,8 +1222,9 @@ int TCommandRun::Commission() {
             const bool collision = probe.result == TProbeResult::Collision;
             const std::string text =
                 collision ? CollisionText(m_o.fromAddress) + " Připojený smí být jen jeden nový modul."
-                : probe.result == TProbeResult::Failed ? which + ": " + fromPlace + ": " + probe.failure.text
-                                                       : which + ": " + fromPlace + " žádný modul neodpovídá.";
+                : probe.result == TProbeResult::Failed
+                    ? which + ": " + fromPlace + ": " + probe.failure.text
+                    : which + ": " + fromPlace + " žádný modul neodpovídá.";
             if (!Await(collision ? "collision" : "connect", m_o.fromAddress, text)) return stopped();
         }
         // The address must be free, or the module would share it.
@@ -1074,8 +1234,9 @@ int TCommandRun::Commission() {
             if (there.result != TProbeResult::Silent) {
                 CloseLink(m_data);
                 return Fail(which + ": " + newPlace + " už odpovídá jiný modul" +
-                            (there.result == TProbeResult::Module ? " (" + PrintableText(there.ident.Text()) + ")"
-                                                                  : std::string()) +
+                            (there.result == TProbeResult::Module
+                                 ? " (" + PrintableText(there.ident.Text()) + ")"
+                                 : std::string()) +
                             ", adresu nelze přidělit");
             }
         }
@@ -1116,13 +1277,14 @@ int TCommandRun::Commission() {
             const bool collision = probe.result == TProbeResult::Collision;
             if (!Await(collision ? "collision" : "restart", address,
                        collision ? CollisionText(address)
-                                 : which + ": " + newPlace + " modul zatím neodpovídá; vypněte a zapněte "
-                                                             "jeho napájení.")) {
+                                 : which + ": " + newPlace +
+                                       " modul zatím neodpovídá; vypněte a zapněte "
+                                       "jeho napájení.")) {
                 return stopped();
             }
         }
-        Result(which + ": " + PrintableText(probe.ident.Text()) + ", adresa " + IntToStr(m_o.fromAddress) + " (" +
-                   IntToStr(SpeedFromIndex(from)) + " Bd) -> " + IntToStr(address) + " (" +
+        Result(which + ": " + PrintableText(probe.ident.Text()) + ", adresa " + IntToStr(m_o.fromAddress) +
+                   " (" + IntToStr(SpeedFromIndex(from)) + " Bd) -> " + IntToStr(address) + " (" +
                    IntToStr(SpeedFromIndex(target)) + " Bd), ověřeno.",
                TJsonObject()
                    .Number("module", n + 1)
@@ -1197,6 +1359,15 @@ int RunCtl(const std::vector<std::string>& args, const std::string& defaultSetti
         if (!ReadSmallFile(o.file, text, reason) || !ParseConfigFile(text, fileConfig, reason))
             return usage(file + reason);
     }
+    // So is a list of converters, from a file or standard input.
+    std::vector<TTarget> targets;
+    if (o.targets) {
+        std::string text;
+        const bool read =
+            *o.targets == "-" ? ReadStream(std::cin, text, reason) : ReadSmallFile(*o.targets, text, reason);
+        if (!read || !ParseTargets(text, targets, reason))
+            return usage("seznam převodníků " + Utf8ToCp1250(*o.targets) + ": " + reason);
+    }
     if (o.command == TCommand::ConfigSave && !WritableTarget(o.file, reason)) return usage(file + reason);
     // A file that cannot take the results is known before the module is asked.
     TOutputFile output;
@@ -1205,5 +1376,6 @@ int RunCtl(const std::vector<std::string>& args, const std::string& defaultSetti
     TCtlIo quiet = io;
     if (parsed.options.json) quiet.progress = false;
     TCommandRun run(parsed.options, quiet, fileConfig, o.output ? &output : nullptr);
+    run.SetTargets(std::move(targets));
     return run.Run(parsed.options.settingsPath.value_or(defaultSettingsPath));
 }
