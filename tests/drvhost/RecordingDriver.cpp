@@ -1,7 +1,8 @@
 // A 32-bit Windows driver that keeps the arguments of its latest call and
 // hands them back as the text of code 99; Send answers from its inputs,
 // crashes on request cell 0 = 0xDEAD and never returns on 0x48414E47
-// ("HANG"), nor does Init on that parameter.
+// ("HANG"), nor does Init on that parameter or on 255 (COM255, for a
+// hung library behind rq905ctl). Address 254 takes 1.5 s, a slow line.
 #include <windows.h>
 
 #include <cstdint>
@@ -30,7 +31,7 @@ void Begin(std::uint32_t entry) {
 EXPORT(ENTRY(Version))() { return 0x0102; }
 #if FORM == 1
 EXPORT(ENTRY(Init))(std::uint32_t* handle, std::uint32_t param) {
-    if (param == 0x48414E47) {
+    if (param == 0x48414E47 || param == 255) {
         Sleep(INFINITE);
     }
     Begin(1);
@@ -76,6 +77,9 @@ EXPORT(ENTRY(Send))
  std::uint32_t* status) {
     if (request[0] == 0x48414E47) {
         Sleep(INFINITE);
+    }
+    if (request[0] == 254) {
+        Sleep(1500);
     }
     if (request[0] == 0xDEAD) {
         *reinterpret_cast<volatile std::uint32_t*>(static_cast<std::uintptr_t>(handle & 0xF)) = 1;

@@ -101,6 +101,8 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode, uint32_t value) {
     uint32_t result = OpenInterface(data.Kind, handle, data.InitParams);
     if (result != 0) {
         data.Connected = 0;
+        // A signal meanwhile: the failure may be its doing (a call given up).
+        if (InterruptRequested()) return Interrupted();
         return {result, kInitFailedText + ResultMessage(data.Kind, result)};
     }
     data.Connected = 1;
@@ -108,6 +110,7 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode, uint32_t value) {
     // The text comes from the library, so it is taken before release.
     const TLinkOutcome configured = ConfigureLine(data, IndexFromSpeed(data.Speed), mode, value);
     if (configured.code != 0) CloseLink(data);
+    if (configured.code != 0 && InterruptRequested()) return Interrupted();
     return configured;
 }
 

@@ -18,5 +18,8 @@ const char* InterruptName();
 // signal says on standard error that the transfer is let finish.
 inline constexpr const char* kCancelVariable = "RQ905_CANCEL_FD";
 void BeginTransfers(bool cuttable);
+// false when the drivers hand their calls to the driver host, whose calls
+// cannot be cut short: every transfer is then let finish.
+void SetCutShortPossible(bool possible);
 // Sleeps until the time point; false when interrupted first.
 bool SleepUntil(std::chrono::steady_clock::time_point until);

@@ -35,7 +35,14 @@ void OnSignal(int signal) {
 }
 }  // namespace
 
+namespace {
+bool g_cutShortPossible = true;
+}  // namespace
+
+void SetCutShortPossible(bool possible) { g_cutShortPossible = possible; }
+
 void BeginTransfers(bool cuttable) {
+    cuttable = cuttable && g_cutShortPossible;
     if (cuttable && g_cancel[0] < 0 && ::pipe2(g_cancel, O_CLOEXEC | O_NONBLOCK) != 0) {
         g_cancel[0] = g_cancel[1] = -1;
     }

@@ -46,6 +46,8 @@ void InstallInterruptHandler() {
 
 void BeginTransfers(bool) { g_transfers = true; }
 
+void SetCutShortPossible(bool) {}
+
 bool InterruptRequested() { return g_signal.load() != 0; }
 
 int InterruptExitStatus() { return 128 + g_signal.load(); }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Bridge.h"
 #include "CtlCommands.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
         return CloseStandardOutput(RunDriversCheck({args.begin() + 2, args.end()}, std::cout, std::cerr),
                                    false);
     }
+    // The driver host's calls cannot be cut short.
+    SetCutShortPossible(drv::bridge::DriverDirectory().empty());
     TCtlIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0,
               isatty(STDIN_FILENO) != 0 ? &std::cin : nullptr};
     // The program's own settings, read where the program itself reads them.
