@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the tool need, when
 # they are missing. Safe to run again; does nothing when all are present.
 # The 32-bit Windows cross compiler builds the driver host that serves the
-# maker's Windows drivers beside ours.
+# maker's Windows drivers beside ours. GNU parallel and Ansible run the
+# plant-scale examples of docs/fleet.md in the tests.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-i686
+    parallel ansible-core
 )
 if [[ "${1:-}" == "--with-display" ]]; then
     packages+=(xvfb xauth)

@@ -129,7 +129,7 @@ constexpr const char* kConfigHelp =
     "mnoha převodníků: na řádku SEZNAMu převodník (lan:ADRESA[:PORT], com:N,\n"
     "isa:BÁZE, pci nebo usb) a za mezerou adresy, např.\n"
     "  lan:192.168.10.21:3180  1-12\n"
-    "Řádky s # nebo ; na začátku jsou komentáře; - čte seznam ze vstupu. Řádek\n"
+    "# nebo ; začíná komentář do konce řádku; - čte seznam ze vstupu. Řádek\n"
     "a objekt každého modulu začíná převodníkem.\n"
     "\n"
     "config diff vypíše hodnoty, v nichž se modul liší od souboru (klíč, modul,\n"
