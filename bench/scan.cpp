@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -29,13 +30,16 @@ constexpr unsigned kSilent = 64;
 constexpr double kTurnaroundUs = 2000;
 
 struct Pass {
+    // How much later than the line's floor each module's whole reply was
+    // taken: what the simulator and the PC add, the margin a scan needs.
+    std::vector<double> lateUs;
     double liveUs = 0;
     double silentUs = 0;
     int missed = 0;   // a module that did not answer
     int phantom = 0;  // an empty address that did
 };
 
-Pass Scan(simharness::DriverLib& com, std::uint32_t handle) {
+Pass Scan(simharness::DriverLib& com, std::uint32_t handle, double liveFloorUs) {
     Pass pass;
     for (unsigned address = 1; address <= kModules + kSilent; ++address) {
         std::array<std::uint32_t, abi318::kCellCount> request{address, 200, 0};
@@ -48,6 +52,9 @@ Pass Scan(simharness::DriverLib& com, std::uint32_t handle) {
         const bool live = address <= kModules;
         (live ? pass.liveUs : pass.silentUs) += us;
         pass.missed += live && !answered;
+        if (live && answered) {
+            pass.lateUs.push_back(us - liveFloorUs);
+        }
         pass.phantom += !live && answered;
     }
     return pass;
@@ -63,9 +70,13 @@ struct Mode {
 
 int main(int argc, char** argv) {
     const int passes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    // 0: the allowance rule of protocol.md, 2 ms and a quarter of what a
-    // silent address takes on the line.
-    const std::uint32_t scanValueGiven = argc > 2 ? static_cast<std::uint32_t>(std::atoi(argv[2])) : 0;
+    // None: the allowance table of protocol.md. A number: that value at
+    // both speeds; "P%": the module's 2 ms and P % of what a silent address
+    // takes on the line, at each speed.
+    const std::string scanValueGiven = argc > 2 ? argv[2] : "";
+    const bool percent = !scanValueGiven.empty() && scanValueGiven.back() == '%';
+    // "scan": the scan mode alone, without the tight mode beside it.
+    const bool scanOnly = argc > 3 && std::string(argv[3]) == "scan";
     ::unsetenv("RQ905_TRACE");
     const auto dir = std::filesystem::temp_directory_path() / ("rq905-scan-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -83,8 +94,14 @@ int main(int argc, char** argv) {
         const auto index = *wire::SpeedIndex(speed);
         const std::uint32_t toolValue[] = {100, 100, 50, 25, 13, 7, 5, 5, 5};
         const std::uint32_t scanValue[] = {608, 317, 171, 98, 61, 43, 34, 31, 28};
-        const Mode modes[] = {{"scan (mode 4)", 4, scanValueGiven != 0 ? scanValueGiven : scanValue[index]},
-                              {"tight (mode 1)", 1, toolValue[index]}};
+        const double silentUs =
+            static_cast<double>(wire::LineTimeUs(wire::kRequestSize + 1, speed)) + kTurnaroundUs;
+        const std::uint32_t scanValueUsed =
+            scanValueGiven.empty() ? scanValue[index]
+            : percent              ? static_cast<std::uint32_t>(std::ceil(
+                                         (kTurnaroundUs + std::atof(scanValueGiven.c_str()) / 100 * silentUs) / 100))
+                                   : static_cast<std::uint32_t>(std::atoi(scanValueGiven.c_str()));
+        const Mode modes[] = {{"scan (mode 4)", 4, scanValueUsed}, {"tight (mode 1)", 1, toolValue[index]}};
         simharness::SimProcess sim(
             RQ905_SIM_EXECUTABLE,
             {"--fresh", "--state", (dir / std::to_string(speed)).string(), "--pty", "--modules",
@@ -96,22 +113,26 @@ int main(int argc, char** argv) {
             return 1;
         }
         const double request = static_cast<double>(wire::LineTimeUs(wire::kRequestSize, speed));
-        const double floorLive = kModules * (request + kTurnaroundUs +
-                                             static_cast<double>(wire::LineTimeUs(wire::kReplySize, speed)));
+        const double liveFloor =
+            request + kTurnaroundUs + static_cast<double>(wire::LineTimeUs(wire::kReplySize, speed));
+        const double floorLive = kModules * liveFloor;
         const double floorSilent =
             kSilent * (request + kTurnaroundUs + static_cast<double>(wire::LineTimeUs(1, speed)));
         std::printf("%u Bd: floor %.1f ms with modules, %.1f ms silent, %.1f ms together\n", speed,
                     floorLive / 1000, floorSilent / 1000, (floorLive + floorSilent) / 1000);
         for (const Mode& mode : modes) {
+            if (scanOnly && mode.mode != 4) {
+                continue;
+            }
             const std::uint32_t value = mode.value;
             if (com.setConfig(handle, speed, value, mode.mode) != 0) {
                 std::fprintf(stderr, "SetConfig refused mode %u value %u\n", mode.mode, value);
                 return 1;
             }
-            Scan(com, handle);  // warm-up
+            Scan(com, handle, liveFloor);  // warm-up
             std::vector<Pass> results;
             for (int i = 0; i < passes; ++i) {
-                results.push_back(Scan(com, handle));
+                results.push_back(Scan(com, handle, liveFloor));
             }
             std::sort(results.begin(), results.end(), [](const Pass& a, const Pass& b) {
                 return a.liveUs + a.silentUs < b.liveUs + b.silentUs;
@@ -119,10 +140,13 @@ int main(int argc, char** argv) {
             const Pass& median = results[results.size() / 2];
             int missed = 0;
             int phantom = 0;
+            std::vector<double> late;
             for (const Pass& p : results) {
                 missed += p.missed;
                 phantom += p.phantom;
+                late.insert(late.end(), p.lateUs.begin(), p.lateUs.end());
             }
+            std::sort(late.begin(), late.end());
             failures += missed + phantom;
             std::printf(
                 "  %-15s value %4u  with modules %8.1f ms %5.2fx   silent %8.1f ms %5.2fx   together "
@@ -130,6 +154,11 @@ int main(int argc, char** argv) {
                 mode.name, value, median.liveUs / 1000, median.liveUs / floorLive, median.silentUs / 1000,
                 median.silentUs / floorSilent, (median.liveUs + median.silentUs) / (floorLive + floorSilent),
                 missed, phantom);
+            if (!late.empty()) {
+                std::printf(
+                    "  %-15s reply taken after the floor: median %.0f us, 99%% %.0f us, max %.0f us\n", "",
+                    late[late.size() / 2], late[late.size() * 99 / 100], late.back());
+            }
         }
         com.done(&handle);
     }

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -78,6 +81,13 @@ class Server final : public ServerCore {
         if ((m_options.pty && !OpenPty()) || (m_options.udpPort && !OpenUdp())) {
             return 1;
         }
+#ifdef __linux__
+        // An emulated line keeps its byte times: the kernel's default 50 us
+        // of timer slack would make every paced byte that much late.
+        if (m_options.lineTime) {
+            ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        }
+#endif
         std::printf("ready\n");
         std::fflush(stdout);
         return Loop();
