@@ -120,7 +120,7 @@ constexpr uint32_t kCsv = Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TComm
                           Bit(TCommand::ConfigRead) | Bit(TCommand::ConfigDiff) | Bit(TCommand::Send);
 // Commands that may run many transactions.
 constexpr uint32_t kStats = Bit(TCommand::Din) | Bit(TCommand::Status) | Bit(TCommand::Scan) |
-                            Bit(TCommand::ConfigApply) | Bit(TCommand::Send);
+                            Bit(TCommand::ConfigApply) | Bit(TCommand::Send) | kCommission;
 
 const std::array kOptions{
     TOptionSpec{"--json", false, kAllCommands, "",

@@ -298,7 +298,8 @@ bool TCommandRun::CsvHeaderOnly() {
 
 void TCommandRun::Summary() {
     m_recorder->Finish();
-    const bool perAddress = m_o.command == TCommand::Scan || m_o.command == TCommand::ConfigApply;
+    const bool perAddress = m_o.command == TCommand::Scan || m_o.command == TCommand::ConfigApply ||
+                            m_o.command == TCommand::Commission;
     if (m_o.json) {
         WriteLine(m_io.out, StatsJson(m_stats, perAddress));
     } else {
