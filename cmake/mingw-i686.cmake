@@ -14,6 +14,23 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# A Qt built for this target (scripts/qt-win32.sh prints its prefix) is
+# searched like the cross compiler's own libraries; its code generators
+# (moc, uic, rcc) are the host's, from Debian's Qt of the same release.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES RQ905_QT_WIN32)
+if(RQ905_QT_WIN32)
+    list(PREPEND CMAKE_FIND_ROOT_PATH ${RQ905_QT_WIN32})
+    list(PREPEND CMAKE_PREFIX_PATH ${RQ905_QT_WIN32})
+    if(NOT QT_HOST_PATH)
+        set(QT_HOST_PATH /usr)
+    endif()
+    if(NOT QT_HOST_PATH_CMAKE_DIR)
+        execute_process(COMMAND dpkg-architecture -qDEB_HOST_MULTIARCH OUTPUT_VARIABLE rq905_multiarch
+                        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        set(QT_HOST_PATH_CMAKE_DIR /usr/lib/${rq905_multiarch}/cmake)
+    endif()
+endif()
+
 # The C++ runtime and winpthread linked in, so that the programs and the
 # libraries run beside each other without the compiler's own DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

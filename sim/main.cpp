@@ -7,11 +7,30 @@
 
 #include "Server.h"
 
+#ifdef _WIN32
+#include <cstdlib>
+
+namespace {
+
+// Started from the Start menu, the simulator's folder is Program Files,
+// which the user may not write: its registers are the user's own.
+void PlaceStateForTheUser(sim::Options& options) {
+    const char* local = std::getenv("LOCALAPPDATA");
+    if (options.statePath != sim::Options{}.statePath || local == nullptr || local[0] == '\0') return;
+    const std::filesystem::path dir = std::filesystem::path(local) / "RQ-905";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!ec) options.statePath = (dir / options.statePath).string();
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
     // A size, as Windows' C library refuses a buffered mode without one.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     std::string error;
-    const auto options = sim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+    auto options = sim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
     if (!options) {
         std::fprintf(stderr, "rq905-sim: %s\n", error.c_str());
         return 2;
@@ -24,6 +43,9 @@ int main(int argc, char** argv) {
         std::printf("rq905-sim %s\n", RQ905_VERSION);
         return 0;
     }
+#ifdef _WIN32
+    PlaceStateForTheUser(*options);
+#endif
     std::vector<sim::Registers> stored;
     if (!options->fresh) {
         if (auto loaded = sim::LoadState(options->statePath, &error)) {

@@ -2,9 +2,11 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,18 +25,18 @@ class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Rec().Reset();
-        char tmpl[] = "/tmp/rq905-gui-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        m_ini = m_dir + "/W_rq905.ini";
+        ASSERT_TRUE(m_temp.isValid());
+        // The system's own separators, as the program reports paths.
+        m_dir = QDir::toNativeSeparators(m_temp.path()).toStdString();
+        m_ini = m_dir + static_cast<char>(QDir::separator().toLatin1()) + "W_rq905.ini";
     }
-    void TearDown() override { fs::remove_all(m_dir); }
     std::string ReadIni() const {
         std::ifstream in(m_ini, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
     }
+    QTemporaryDir m_temp;
     std::string m_dir;
     std::string m_ini;
 };
@@ -74,6 +76,7 @@ struct DialogCase {
     const char* item;
     const char* caption;
 };
+void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.item; }
 
 class DialogCommandTest : public MainWindowTest, public ::testing::WithParamInterface<DialogCase> {};
 
