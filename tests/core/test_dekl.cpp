@@ -96,6 +96,7 @@ struct LoadCase {
     uint32_t udpPort;
     uint32_t udpTimeout;
 };
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
 
 class LoadTest : public SettingsTest, public ::testing::WithParamInterface<LoadCase> {};
 
@@ -163,6 +164,7 @@ struct LeftAloneCase {
     void (*make)(const std::string& path);
     bool named;  // LoadSettings finds an interface
 };
+void PrintTo(const LeftAloneCase& c, std::ostream* os) { *os << c.name; }
 
 class LeftAloneTest : public SettingsTest, public ::testing::WithParamInterface<LeftAloneCase> {};
 
@@ -216,6 +218,7 @@ struct SaveCase {
     uint8_t kind;
     const char* expected;
 };
+void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.name; }
 
 class SaveTest : public SettingsTest, public ::testing::WithParamInterface<SaveCase> {};
 
@@ -324,6 +327,9 @@ struct NoCloseCase {
     uint8_t connected;
     uint32_t handle;
 };
+void PrintTo(const NoCloseCase& c, std::ostream* os) {
+    *os << "connected " << int{c.connected} << " handle " << c.handle;
+}
 
 class CloseWithoutConnectionTest : public SettingsTest, public ::testing::WithParamInterface<NoCloseCase> {};
 

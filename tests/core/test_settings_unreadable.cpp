@@ -22,6 +22,7 @@ struct UnreadableCase {
     void (*make)(const std::string& path);
     const char* reason;  // Windows-1250
 };
+void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
 
 class UnreadableSettings : public ::testing::TestWithParam<UnreadableCase> {
   protected:

@@ -25,6 +25,7 @@ struct CommandCase {
     Args args;
     TCommand command;
 };
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << testing::PrintToString(c.args); }
 
 class CommandWords : public testing::TestWithParam<CommandCase> {};
 
@@ -52,6 +53,7 @@ struct ValueCase {
     std::function<int64_t(const TCtlOptions&)> get;
     int64_t expected;
 };
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
 
 class OptionValues : public testing::TestWithParam<ValueCase> {};
 
@@ -195,6 +197,7 @@ struct UsageCase {
     Args args;
     const char* message;  // part of the error text
 };
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
 
 class UsageErrors : public testing::TestWithParam<UsageCase> {};
 
@@ -276,6 +279,9 @@ struct AddressListCase {
     const char* text;
     std::vector<int> expected;  // empty: refused
 };
+void PrintTo(const AddressListCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.text));
+}
 
 class AddressLists : public testing::TestWithParam<AddressListCase> {};
 
@@ -308,6 +314,7 @@ struct FileCase {
     std::string text;
     const char* reason;
 };
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 class BadConfigFiles : public testing::TestWithParam<FileCase> {};
 
@@ -386,6 +393,7 @@ struct HelpCase {
     Args args;
     const char* usage;  // the first line's start
 };
+void PrintTo(const HelpCase& c, std::ostream* os) { *os << testing::PrintToString(c.args); }
 
 class HelpTexts : public testing::TestWithParam<HelpCase> {};
 
@@ -480,6 +488,7 @@ struct EchoedLine {
     const char* name;
     const char* line;  // UTF-8, as the file holds it
 };
+void PrintTo(const EchoedLine& c, std::ostream* os) { *os << c.name; }
 
 class ConfigFileEcho : public testing::TestWithParam<EchoedLine> {};
 
@@ -509,6 +518,7 @@ struct TargetsCase {
     const char* text;      // UTF-8, as the list holds it
     const char* expected;  // each target as "kind port base host udp: addresses", or the reason's part
 };
+void PrintTo(const TargetsCase& c, std::ostream* os) { *os << c.name; }
 void PrintTo(const TargetsCase& c, std::ostream* os) { *os << c.name; }
 
 class TargetLists : public testing::TestWithParam<TargetsCase> {};

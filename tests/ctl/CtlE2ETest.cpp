@@ -124,6 +124,7 @@ struct Transport {
     int kind;
     const char* interfaceText;
 };
+void PrintTo(const Transport& c, std::ostream* os) { *os << c.name; }
 
 const Transport kTransports[] = {
     {"Udp", true, "TRQ1318", 4, "LAN konvertor RQ-1318"},
@@ -544,6 +545,7 @@ struct SubsetCase {
     Args values;
     Registers changed;
 };
+void PrintTo(const SubsetCase& c, std::ostream* os) { *os << c.name; }
 
 class ConfigSubset : public testing::TestWithParam<SubsetCase> {};
 
@@ -677,6 +679,7 @@ struct ProcessUsageCase {
     const char* name;
     Args args;
 };
+void PrintTo(const ProcessUsageCase& c, std::ostream* os) { *os << c.name; }
 
 class ProcessUsage : public testing::TestWithParam<ProcessUsageCase> {};
 

@@ -21,6 +21,7 @@ struct Transport {
     const char* name;
     bool udp;
 };
+void PrintTo(const Transport& c, std::ostream* os) { *os << c.name; }
 
 class CtlLog : public testing::TestWithParam<Transport> {
   protected:

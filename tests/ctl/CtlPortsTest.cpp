@@ -115,6 +115,7 @@ struct NotAPortCase {
     void (*make)(const fs::path& path);
     const char* reason;
 };
+void PrintTo(const NotAPortCase& c, std::ostream* os) { *os << c.name; }
 
 class NotAPort : public Ports, public testing::WithParamInterface<NotAPortCase> {};
 

@@ -14,6 +14,7 @@ struct CsvCase {
     std::vector<std::string> fields;
     const char* line;
 };
+void PrintTo(const CsvCase& c, std::ostream* os) { *os << c.name; }
 
 class CsvQuoting : public testing::TestWithParam<CsvCase> {};
 
@@ -34,6 +35,7 @@ struct TimeCase {
     const char* clock;
     const char* iso;
 };
+void PrintTo(const TimeCase& c, std::ostream* os) { *os << c.name; }
 
 class WatchTimes : public testing::TestWithParam<TimeCase> {};
 
@@ -63,6 +65,7 @@ struct PercentileCase {
     unsigned perMille;
     uint32_t expected;
 };
+void PrintTo(const PercentileCase& c, std::ostream* os) { *os << c.name; }
 
 class Percentiles : public testing::TestWithParam<PercentileCase> {};
 

@@ -69,6 +69,7 @@ struct ComCase {
     Result result;
     const char* path;
 };
+void PrintTo(const ComCase& c, std::ostream* os) { *os << "COM" << c.number; }
 
 class ComPortTest : public ::testing::TestWithParam<ComCase> {};
 
@@ -108,6 +109,7 @@ struct ChoiceCase {
     drv::DeviceSource source;
     const char* path;
 };
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 
 class DeviceChoice : public ::testing::TestWithParam<ChoiceCase> {};
 
@@ -157,6 +159,7 @@ struct HostileFileCase {
     const char* name;
     void (*make)(const std::string& path);
 };
+void PrintTo(const HostileFileCase& c, std::ostream* os) { *os << c.name; }
 
 class HostileDevicesFile : public ::testing::TestWithParam<HostileFileCase> {};
 

@@ -375,6 +375,7 @@ struct UdpInitCase {
     std::uintptr_t timeout;
     std::uint32_t code;
 };
+void PrintTo(const UdpInitCase& c, std::ostream* os) { *os << c.name; }
 
 class UdpInitTest : public ::testing::TestWithParam<UdpInitCase> {};
 

@@ -24,6 +24,7 @@ struct Kind {
     const char* variable;
     std::uint32_t param;
 };
+inline void PrintTo(const Kind& c, std::ostream* os) { *os << c.name; }
 
 inline constexpr Kind kKinds[] = {
     {"ComPort", "TCOM318", InitForm::Param, "RQ905_COM3", 3},

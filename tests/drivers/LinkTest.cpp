@@ -88,6 +88,7 @@ struct LinkCase {
     Result result;
     std::uint32_t mode = 1;
 };
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
 
 class LinkTransactTest : public ::testing::TestWithParam<LinkCase> {};
 
@@ -293,6 +294,9 @@ struct ConfigCase {
     drv::LineConfig config;
     Result result;
 };
+void PrintTo(const ConfigCase& c, std::ostream* os) {
+    *os << c.config.speed << " Bd allowance " << c.config.allowanceMs << " mode " << c.config.mode;
+}
 
 class LinkConfigTest : public ::testing::TestWithParam<ConfigCase> {};
 
@@ -327,6 +331,10 @@ struct TimeoutCase {
     bool udp;
     std::int64_t us;
 };
+void PrintTo(const TimeoutCase& c, std::ostream* os) {
+    *os << (c.udp ? "udp " : "serial ") << c.config.speed << " Bd mode " << c.config.mode << " timeout "
+        << c.udpTimeoutMs;
+}
 
 class ReplyTimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};
 
@@ -363,6 +371,7 @@ struct TraceCase {
     bool datagrams;
     std::vector<const char*> verdicts;  // in the order the Send line must show them
 };
+void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name; }
 
 class LinkTraceTest : public ::testing::TestWithParam<TraceCase> {};
 

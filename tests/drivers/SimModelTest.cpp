@@ -25,6 +25,7 @@ struct CommandCase {
     ModuleStatus status;
     wire::Data data;
 };
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 class ModuleCommandTest : public ::testing::TestWithParam<CommandCase> {};
 
@@ -162,6 +163,7 @@ struct BadStateCase {
     const char* name;
     const char* text;
 };
+void PrintTo(const BadStateCase& c, std::ostream* os) { *os << c.name; }
 
 class BadStateTest : public ::testing::TestWithParam<BadStateCase> {};
 
@@ -187,6 +189,7 @@ struct IrregularStateCase {
     const char* name;
     void (*make)(const std::string& path);
 };
+void PrintTo(const IrregularStateCase& c, std::ostream* os) { *os << c.name; }
 
 class IrregularStateTest : public ::testing::TestWithParam<IrregularStateCase> {};
 
@@ -222,6 +225,7 @@ struct OptionsCase {
     std::vector<std::string> args;
     bool valid;
 };
+void PrintTo(const OptionsCase& c, std::ostream* os) { *os << c.name; }
 
 class OptionsTest : public ::testing::TestWithParam<OptionsCase> {};
 
@@ -360,6 +364,7 @@ struct ConsoleCase {
     const char* line;
     const char* answerStart;
 };
+void PrintTo(const ConsoleCase& c, std::ostream* os) { *os << c.name; }
 
 class ConsoleTest : public ::testing::TestWithParam<ConsoleCase> {};
 
@@ -423,6 +428,7 @@ struct LinesCase {
     std::vector<std::string> chunks;
     std::vector<std::string> lines;  // "!" stands for a line reported too long
 };
+void PrintTo(const LinesCase& c, std::ostream* os) { *os << c.name; }
 
 class ConsoleLinesTest : public ::testing::TestWithParam<LinesCase> {};
 
@@ -484,6 +490,7 @@ struct CollideCase {
     const char* name;
     unsigned offsetBits;
 };
+void PrintTo(const CollideCase& c, std::ostream* os) { *os << c.name; }
 
 class CollideTest : public ::testing::TestWithParam<CollideCase> {};
 

@@ -16,6 +16,7 @@ struct NoPtyCase {
     std::vector<std::string> args;
     const char* refused;  // the option the error names; null when accepted
 };
+void PrintTo(const NoPtyCase& c, std::ostream* os) { *os << c.name; }
 
 class NoPtyOptionsTest : public ::testing::TestWithParam<NoPtyCase> {};
 

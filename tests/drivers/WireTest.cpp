@@ -31,6 +31,7 @@ struct CrcCase {
     std::string hex;
     std::uint16_t crc;
 };
+void PrintTo(const CrcCase& c, std::ostream* os) { *os << c.hex; }
 
 class Crc16Test : public ::testing::TestWithParam<CrcCase> {};
 
@@ -46,6 +47,7 @@ struct RequestCase {
     wire::Request request;
     std::string hex;
 };
+void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.hex; }
 
 class RequestFrameTest : public ::testing::TestWithParam<RequestCase> {};
 
@@ -71,6 +73,7 @@ struct ReplyCase {
     wire::Reply reply;
     std::string hex;
 };
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.hex; }
 
 class ReplyFrameTest : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -121,6 +124,7 @@ struct AnswerCase {
     wire::Reply reply;
     bool answers;
 };
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
 class AnswersTest : public ::testing::TestWithParam<AnswerCase> {};
 
@@ -150,6 +154,7 @@ struct StreamCase {
     std::size_t crcErrors;  // candidates rejected
     std::string drops;      // what a trace is told was dropped, and what is left
 };
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
 class ReplyStreamTest : public ::testing::TestWithParam<StreamCase> {};
 
@@ -220,6 +225,7 @@ struct LineTimeCase {
     std::uint32_t baud;
     std::uint64_t us;
 };
+void PrintTo(const LineTimeCase& c, std::ostream* os) { *os << c.bytes << " bytes at " << c.baud << " Bd"; }
 
 class LineTimeTest : public ::testing::TestWithParam<LineTimeCase> {};
 

@@ -144,6 +144,7 @@ struct HungCall {
     const char* name;
     bool inInit;  // else in Send
 };
+void PrintTo(const HungCall& c, std::ostream* os) { *os << c.name; }
 
 class HostHung : public ::testing::TestWithParam<HungCall> {};
 

@@ -63,6 +63,7 @@ struct RowsCase {
     uint8_t kind;
     std::vector<std::pair<const char*, const char*>> rows;  // caption, content of the visible rows
 };
+void PrintTo(const RowsCase& c, std::ostream* os) { *os << "kind " << int{c.kind}; }
 
 class RowsTest : public ConnectionTest, public ::testing::WithParamInterface<RowsCase> {};
 
@@ -182,6 +183,7 @@ struct FailureCase {
     uint8_t kindAfter;
     uint32_t portAfter;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class FailureTest : public ConnectionTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -279,6 +281,9 @@ struct EntryCase {
     uint64_t cell0;
     uint32_t stored;  // ComPort or IsaBase
 };
+void PrintTo(const EntryCase& c, std::ostream* os) {
+    *os << "kind " << c.kind << ' ' << testing::PrintToString(std::string(c.typed));
+}
 
 class EntryTest : public ConnectionTest, public ::testing::WithParamInterface<EntryCase> {};
 
@@ -316,6 +321,7 @@ struct AddressCase {
     const char* shown;
     uint32_t sent;
 };
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << testing::PrintToString(std::string(c.typed)); }
 
 class AddressTest : public ConnectionTest, public ::testing::WithParamInterface<AddressCase> {};
 

@@ -72,6 +72,7 @@ struct InputCase {
     uint8_t d1;
     const char* bits;  // DIN0 first
 };
+void PrintTo(const InputCase& c, std::ostream* os) { *os << c.bits; }
 
 class DinTickTest : public DinTest, public ::testing::WithParamInterface<InputCase> {};
 

@@ -62,6 +62,7 @@ struct ByteCase {
     std::vector<int> ticked;
     uint32_t byte;
 };
+void PrintTo(const ByteCase& c, std::ostream* os) { *os << "byte " << c.byte; }
 
 class DoutByteTest : public DoutTest, public ::testing::WithParamInterface<ByteCase> {};
 

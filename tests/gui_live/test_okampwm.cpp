@@ -40,6 +40,7 @@ struct WriteCase {
     uint32_t low;
     uint32_t high;
 };
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << testing::PrintToString(std::string(c.typed)); }
 
 class PwmWriteTest : public PwmTest, public ::testing::WithParamInterface<WriteCase> {};
 

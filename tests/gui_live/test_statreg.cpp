@@ -80,6 +80,7 @@ struct RegisterCase {
     std::array<uint32_t, 4> bytes;  // D1..D4
     Columns shown;
 };
+void PrintTo(const RegisterCase& c, std::ostream* os) { *os << testing::PrintToString(c.bytes); }
 
 class StatRegTickTest : public StatRegTest, public ::testing::WithParamInterface<RegisterCase> {};
 

@@ -28,6 +28,7 @@ struct InitFormCase {
     const char* library;
     std::vector<uint64_t> expectedArgs;
 };
+void PrintTo(const InitFormCase& c, std::ostream* os) { *os << c.library; }
 
 class InitFormTest : public LinkTest, public ::testing::WithParamInterface<InitFormCase> {};
 
@@ -171,6 +172,9 @@ struct FailureCase {
     uint32_t status;
     uint8_t expectedStatus;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << "result " << c.result << " status " << c.status;
+}
 
 class TransactionFailureTest : public TransactionTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -237,6 +241,7 @@ struct TextCase {
     uint32_t code;
     const char* text;
 };
+void PrintTo(const TextCase& c, std::ostream* os) { *os << "code " << c.code; }
 
 class LayerTextTest : public ::testing::TestWithParam<TextCase> {};
 

@@ -16,6 +16,7 @@ struct CellsCase {
     TCellBlock block;
     std::string text;
 };
+void PrintTo(const CellsCase& c, std::ostream* os) { *os << c.name; }
 
 class CellsToTextTest : public ::testing::TestWithParam<CellsCase> {};
 
@@ -64,6 +65,7 @@ struct SpeedCase {
     uint32_t baud;
     uint32_t value;
 };
+void PrintTo(const SpeedCase& c, std::ostream* os) { *os << "index " << int{c.index}; }
 
 class SpeedTest : public ::testing::TestWithParam<SpeedCase> {};
 

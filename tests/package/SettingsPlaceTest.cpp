@@ -23,6 +23,7 @@ struct PlaceCase {
     const char* read;
     const char* write;
 };
+void PrintTo(const PlaceCase& c, std::ostream* os) { *os << c.name; }
 
 class ChooseSettingsFilesTest : public testing::TestWithParam<PlaceCase> {};
 

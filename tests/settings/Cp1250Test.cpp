@@ -79,6 +79,7 @@ struct TUtf8Case {
     std::string utf8;
     std::string cp1250;
 };
+void PrintTo(const TUtf8Case& c, std::ostream* os) { *os << c.name; }
 
 class Utf8ToCp1250Test : public testing::TestWithParam<TUtf8Case> {};
 
@@ -134,6 +135,9 @@ struct TNoCaseCase {
     const char* b;
     bool equal;
 };
+void PrintTo(const TNoCaseCase& c, std::ostream* os) {
+    *os << testing::PrintToString(std::string(c.a)) << ' ' << testing::PrintToString(std::string(c.b));
+}
 
 class Cp1250EqualNoCaseTest : public testing::TestWithParam<TNoCaseCase> {};
 

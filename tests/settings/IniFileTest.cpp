@@ -67,6 +67,7 @@ struct TGoldenCase {
     const char* name;  // data/<name>.ini (absent: no file yet) and data/<name>.ref
     std::vector<TWrite> writes;
 };
+void PrintTo(const TGoldenCase& c, std::ostream* os) { *os << c.name; }
 
 class GoldenTest : public TempDirTest, public testing::WithParamInterface<TGoldenCase> {};
 
@@ -130,6 +131,7 @@ struct TReadCase {
     const char* key;
     std::string expected;  // "<def>" when the default is expected
 };
+void PrintTo(const TReadCase& c, std::ostream* os) { *os << c.name; }
 
 class ReadTest : public TempDirTest, public testing::WithParamInterface<TReadCase> {};
 
@@ -347,6 +349,7 @@ struct TBadWrite {
     std::string key;
     std::string value;
 };
+void PrintTo(const TBadWrite& c, std::ostream* os) { *os << c.name; }
 
 class BadWriteTest : public TempDirTest, public testing::WithParamInterface<TBadWrite> {};
 

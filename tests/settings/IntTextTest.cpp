@@ -10,6 +10,7 @@ struct TIntCase {
     const char* text;
     std::optional<int32_t> expected;  // nullopt: not an integer
 };
+void PrintTo(const TIntCase& c, std::ostream* os) { *os << testing::PrintToString(std::string(c.text)); }
 
 class IntTextTest : public testing::TestWithParam<TIntCase> {};
 

@@ -27,6 +27,7 @@ struct TAtPath {
     void (*prepare)(const fs::path& file);
     bool written;
 };
+void PrintTo(const TAtPath& c, std::ostream* os) { *os << c.name; }
 
 class IniFileWin : public testing::TestWithParam<TAtPath> {
   protected:

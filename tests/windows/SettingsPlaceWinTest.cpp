@@ -30,6 +30,7 @@ struct TFolder {
     std::string (*make)(const fs::path& scratch);  // the folder, ending with '\'
     bool own;
 };
+void PrintTo(const TFolder& c, std::ostream* os) { *os << c.name; }
 
 class SettingsPlaceWin : public testing::TestWithParam<TFolder> {};
 
