@@ -52,10 +52,12 @@ converter driver). Without --udp it serves UDP 127.0.0.1:3180.
   --bind ADDR           UDP address to bind (default 127.0.0.1)
 
 Modules and their stored state
-  --state PATH          state file (default ./rq905-sim.state); register
-                        writes are saved there at once (atomic rename), and
-                        a new bus address or speed takes effect at the next
-                        start
+  --state PATH          state file (default)";
+    text += pty ? " ./rq905-sim.state);\n"
+                : "\n                        %LOCALAPPDATA%\\RQ-905\\rq905-sim.state);\n";
+    text += R"(                        register writes are saved there at once (atomic
+                        rename), and a new bus address or speed takes
+                        effect at the next start
   --fresh               start from factory settings, ignoring the file
   --modules N           modules on the bus when starting fresh (default 1)
   --address A           bus address of the first fresh module (default 1;
