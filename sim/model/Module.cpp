@@ -163,13 +163,6 @@ wire::ModuleStatus Module::Register(const wire::Request& r, wire::Reply& reply, 
     return wire::ModuleStatus::Ok;
 }
 
-std::optional<std::vector<Registers>> LoadState(const std::string& path, std::string* error) {
-    std::ifstream in(path);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::vector<Registers> modules;
-    std::string line;
 namespace {
 
 // A FIFO would hold the start until a writer came, and a device may never
@@ -188,10 +181,17 @@ bool Irregular(const std::string& path, std::string* error) {
 
 }  // namespace
 
-    int lineNumber = 0;
+std::optional<std::vector<Registers>> LoadState(const std::string& path, std::string* error) {
     if (Irregular(path, error)) {
         return std::nullopt;
     }
+    std::ifstream in(path);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::vector<Registers> modules;
+    std::string line;
+    int lineNumber = 0;
     while (std::getline(in, line)) {
         ++lineNumber;
         std::istringstream words(line);
@@ -235,6 +235,9 @@ bool Irregular(const std::string& path, std::string* error) {
 }
 
 bool SaveState(const std::string& path, const std::vector<Registers>& modules, std::string* error) {
+    if (Irregular(path, error)) {
+        return false;
+    }
     const std::string temporary = path + ".tmp" + std::to_string(::getpid());
     {
         std::ofstream out(temporary, std::ios::trunc);
@@ -242,9 +245,6 @@ bool SaveState(const std::string& path, const std::vector<Registers>& modules, s
         for (const auto& registers : modules) {
             out << "module";
             for (std::size_t i = 0; i < kRegisterNumbers.size(); ++i) {
-    if (Irregular(path, error)) {
-        return false;
-    }
                 out << ' ' << unsigned{kRegisterNumbers[i]} << '=' << unsigned{registers.values[i]};
             }
             out << '\n';

@@ -519,7 +519,6 @@ struct TargetsCase {
     const char* expected;  // each target as "kind port base host udp: addresses", or the reason's part
 };
 void PrintTo(const TargetsCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const TargetsCase& c, std::ostream* os) { *os << c.name; }
 
 class TargetLists : public testing::TestWithParam<TargetsCase> {};
 

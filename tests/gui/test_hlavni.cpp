@@ -77,7 +77,6 @@ struct DialogCase {
     const char* caption;
 };
 void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.item; }
-void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.item; }
 
 class DialogCommandTest : public MainWindowTest, public ::testing::WithParamInterface<DialogCase> {};
 

@@ -106,7 +106,12 @@ import -display "$DISPLAY" -window root "$shot" 2>/dev/null || true
 [[ -n $connected ]] || fail "no identification went over the link (trace: $(head -c 600 "$trace" 2>/dev/null))"
 # Close the dialog with its "Cancel", then the program with "Konec".
 key Tab space
+for _ in $(seq 50); do
+    xdotool search --onlyvisible --name 'Připojení modulu' >/dev/null 2>&1 || break
+    sleep 0.1
+done
 sleep 0.5
+# The main window with the module in its status bar.
 import -display "$DISPLAY" -window root "$shot" 2>/dev/null || true
 key alt+k
 for _ in $(seq 100); do
