@@ -56,7 +56,7 @@ void TForm11::Button1Click() { close(); }
 void TForm11::Timer1Timer() {
     // Something inside a transaction may let window events run; a tick
     // that started then would talk to the module in the middle of this one.
-    if (m_data == nullptr || !m_ticks.Enter(*m_timer1)) return;
+    if (m_data == nullptr || !m_ticks.Enter(*m_timer1, sender() == m_timer1)) return;
     ReadInputs(*m_data);
     // A tick is the least urgent thing the dialog does: what came in while
     // the transaction blocked, a Cancel or a close among it, is handled

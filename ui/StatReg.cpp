@@ -80,7 +80,7 @@ void TForm15::Timer1Timer() {
         m_ticks.Owe();
         return;
     }
-    if (!m_ticks.Enter(*m_timer1)) return;
+    if (!m_ticks.Enter(*m_timer1, sender() == m_timer1)) return;
     m_busy = true;
     ReadRegister(*m_data);
     m_busy = false;

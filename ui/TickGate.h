@@ -18,14 +18,21 @@
 class TTickGate {
   public:
     // Starts a tick; false, with a tick owed, when one is running.
-    bool Enter(const QTimer& timer) {
+    // byTimer: the timer's own event started it.
+    bool Enter(const QTimer& timer, bool byTimer) {
         if (m_running) {
-            m_owed = true;
+            // A timer event that was already due when this tick started is
+            // the one this tick runs for: Windows delivers it late, inside
+            // the tick, and owing it would start a burst of ticks.
+            if (!byTimer || Clock::now() >= m_due) m_owed = true;
             return false;
         }
         m_running = true;
         const int left = timer.remainingTime();
-        m_due = left >= 0 ? Clock::now() + std::chrono::milliseconds(left) : Clock::time_point::max();
+        // Overdue (0): its event is pending and belongs to this tick.
+        m_due = left > 0    ? Clock::now() + std::chrono::milliseconds(left)
+                : left == 0 ? Clock::now() + std::chrono::milliseconds(timer.interval())
+                            : Clock::time_point::max();
         return true;
     }
     // Ends the tick; true when one came due meanwhile and is to run now.
