@@ -54,15 +54,6 @@ uint32_t ScanAllowance(uint8_t speedIndex, uint32_t atLeastMs) {
     return std::max(table, atLeastMs * 10);
 }
 
-void SetTraceFile(const std::string& path) {
-    // The drivers read the variable at Init, in this process.
-#ifdef _WIN32
-    _putenv_s("RQ905_TRACE", path.c_str());
-#else
-    ::setenv("RQ905_TRACE", path.c_str(), 1);
-#endif
-}
-
 TLinkOutcome ConfigureLine(TData& data, uint8_t speedIndex, uint32_t mode, uint32_t value) {
     const uint32_t result = InterfaceSetConfig(data.Kind, data.Handle, SpeedFromIndex(speedIndex),
                                                value != 0 ? value : SpeedConfigValue(speedIndex), mode);

@@ -53,10 +53,6 @@ inline constexpr std::array<uint32_t, kSpeedCount> kScanAllowance{608, 317, 171,
 // converter that holds received bytes back.
 uint32_t ScanAllowance(uint8_t speedIndex, uint32_t atLeastMs);
 
-// Points the drivers' frame trace at path ("-": standard error) for the
-// connections opened from now on.
-void SetTraceFile(const std::string& path);
-
 // Fills InitParams by kind, binds the library and configures the line; on
 // success data is connected (Connected, Handle). value 0 is the tool's own
 // value for the speed. On a failure nothing is left open. After a signal

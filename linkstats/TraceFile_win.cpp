@@ -3,7 +3,7 @@
 // while it lives, which its sharing allows.
 #include <windows.h>
 
-#include "CtlTraceFile.h"
+#include "TraceFile.h"
 
 TTraceFile::TTraceFile() {
     char dir[MAX_PATH + 1];

@@ -1,7 +1,7 @@
-// The private file the drivers' frame trace goes to while rq905ctl keeps
-// link statistics: it has a name the drivers can open, the tool reads it
+// The private file the drivers' frame trace goes to while a program keeps
+// link statistics: it has a name the drivers can open, the program reads it
 // back as it grows and empties it now and then, and nothing of it is left
-// behind when the tool ends.
+// behind when the program ends.
 #pragma once
 
 #include <cstdint>

@@ -7,12 +7,11 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "CtlTraceFile.h"
+#include "TraceFile.h"
 
 TTraceFile::TTraceFile() {
     const char* dir = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/rq905ctl-trace-XXXXXX";
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/rq905-trace-XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return;
     m_handle = fd;
