@@ -5,7 +5,7 @@
 
 #include "CtlOutput.h"
 #include "CtlStats.h"
-#include "CtlTime.h"
+#include "core/LocalTime.h"
 
 namespace {
 

@@ -14,14 +14,14 @@
 #include "CtlConnection.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
-#include "CtlOutputFile.h"
 #include "CtlPorts.h"
 #include "CtlStats.h"
 #include "CtlTargets.h"
-#include "CtlTime.h"
+#include "core/AppendFile.h"
 #include "core/ConfigRegisters.h"
 #include "core/Cp1250.h"
 #include "core/IntText.h"
+#include "core/LocalTime.h"
 
 namespace {
 

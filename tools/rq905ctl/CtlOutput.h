@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/CsvRecord.h"
+
 struct TCtlIo {
     std::ostream& out;
     std::ostream& err;
@@ -48,8 +50,3 @@ class TJsonObject {
 
 std::string JsonArray(std::initializer_list<int64_t> values);
 std::string JsonArrayOf(const std::string* items, std::size_t count);
-
-// One CSV record of Windows-1250 fields, without its line end. A field
-// holding a comma, a double quote or a line end is quoted, its quotes
-// doubled (RFC 4180); any other goes as it is.
-std::string CsvLine(const std::vector<std::string>& fields);

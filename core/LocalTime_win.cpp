@@ -2,7 +2,7 @@
 // standard or daylight as the system says is in force now, for the offset.
 #include <windows.h>
 
-#include "CtlTime.h"
+#include "core/LocalTime.h"
 
 TLocalTime LocalTimeNow() {
     SYSTEMTIME local{};

@@ -1,5 +1,6 @@
-// The file of --output: results appended, one whole line per write, so a
-// long watch logs each sample as it comes. It is opened for appending
+// A log file that results are appended to, one whole line per write, so a
+// long watch or recording logs each sample as it comes (rq905ctl's
+// --output, the trend's recording). It is opened for appending
 // only, so that logrotate's copytruncate is safe: after the copy empties
 // it, the next line goes to its new end, and a file found empty gets the
 // header line again first.

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "CtlTime.h"
+#include "core/LocalTime.h"
 
 TLocalTime FormatLocalTime(const TCivilTime& t) {
     // Zone offsets lie within a day; the bounds keep the format's widths

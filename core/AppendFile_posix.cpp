@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "CtlOutputFile.h"
+#include "core/AppendFile.h"
 #include "core/Cp1250.h"
 
 namespace {

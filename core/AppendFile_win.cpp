@@ -3,7 +3,7 @@
 // writing and deleting, so that a log reader or a rotation can work on it.
 #include <windows.h>
 
-#include "CtlOutputFile.h"
+#include "core/AppendFile.h"
 #include "link/WideText_win.h"
 
 namespace {

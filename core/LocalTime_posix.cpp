@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "CtlTime.h"
+#include "core/LocalTime.h"
 
 TLocalTime LocalTimeNow() {
     const auto now = std::chrono::system_clock::now();

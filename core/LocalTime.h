@@ -1,4 +1,4 @@
-// Local wall-clock time for the lines of a watch.
+// Local wall-clock time for the lines of a watch and of a recording.
 #pragma once
 
 #include <string>
