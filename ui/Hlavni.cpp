@@ -6,11 +6,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <cstdio>
 
 #include "core/Cp1250.h"
 #include "core/IntText.h"
 #include "ui/FormUtil.h"
+#include "ui/LineLock.h"
+#include "ui/ModulyNaSbernici.h"
 #include "ui/NastavAdr.h"
 #include "ui/NastavDIO.h"
 #include "ui/NastavPWM.h"
@@ -22,6 +25,8 @@
 #include "ui/StatReg.h"
 
 namespace {
+
+constexpr const char* kLineBusyText = " Linka je obsazena.";
 
 QAction* AddItem(QWidget* menu, QObject* owner, const char* name, const char* caption) {
     auto* action = new QAction(ToQt(caption), owner);
@@ -59,6 +64,15 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
             &TForm1::OkamDOUT1Click);
     connect(AddItem(live, this, "Statusregistr1", "Status registr"), &QAction::triggered, this,
             &TForm1::Statusregistr1Click);
+    QMenu* service = bar->addMenu(ToQt("&Servis"));
+    service->menuAction()->setObjectName("Servis1");
+    connect(AddItem(service, this, "ModulyNaSbernici1", "&Moduly na sběrnici"), &QAction::triggered, this,
+            &TForm1::ModulyNaSbernici1Click);
+    // The windows' entries: "&Průběh", "Pro&voz linky".
+    connect(AddItem(service, this, "UlozitKonfiguraci1", "&Uložit konfiguraci modulu…"), &QAction::triggered,
+            this, &TForm1::UlozitKonfiguraci1Click);
+    connect(AddItem(service, this, "NahratKonfiguraci1", "&Nahrát konfiguraci do modulu…"),
+            &QAction::triggered, this, &TForm1::NahratKonfiguraci1Click);
     connect(AddItem(bar, this, "Konec2", "&Konec"), &QAction::triggered, this, &TForm1::Konec2Click);
 
     QStatusBar* status = statusBar();
@@ -85,6 +99,9 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
         }
         m_panels[static_cast<std::size_t>(i)] = panel;
     }
+
+    m_bus = new TModulyNaSbernici(this);
+    setCentralWidget(m_bus);
 
     // Creation step.
     m_data = create(m_settingsPath);
@@ -126,6 +143,13 @@ void TForm1::OpenDialog() {
     if (!m_data) return;
     // A new instance at every opening; destroyed when it closes, also when
     // showing it ends by an exception that goes on propagating.
+    // The dialog's transactions are the line's for as long as it is open:
+    // no poll of another window falls between them.
+    TLineHold line;
+    if (!TakeLine(line, "dialog")) {
+        SetPanel(3, kLineBusyText);
+        return;
+    }
     auto dialog = std::make_unique<TForm>(this);
     dialog->SetData(m_data.get());
     m_dialog = dialog.get();
@@ -154,6 +178,10 @@ void TForm1::OkamDIN2Click() { OpenDialog<TForm11>(); }
 void TForm1::OkamDOUT1Click() { OpenDialog<TForm9>(); }
 void TForm1::Statusregistr1Click() { OpenDialog<TForm15>(); }
 void TForm1::Konec2Click() { close(); }
+
+void TForm1::ModulyNaSbernici1Click() { m_bus->Table()->setFocus(); }
+void TForm1::UlozitKonfiguraci1Click() {}
+void TForm1::NahratKonfiguraci1Click() {}
 
 void TForm1::CloseProgram() {
     m_closeRequested = true;

@@ -14,6 +14,7 @@
 
 class QAction;
 class QLabel;
+class TModulyNaSbernici;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -39,6 +40,12 @@ class TForm1 : public QMainWindow {
     void OkamDOUT1Click();
     void Statusregistr1Click();
     void Konec2Click();
+    // "Servis"
+    void ModulyNaSbernici1Click();
+    void UlozitKonfiguraci1Click();
+    void NahratKonfiguraci1Click();
+
+    TModulyNaSbernici* Bus() const { return m_bus; }
 
     // Closes the window as the operator would, also while a dialog is open:
     // the dialog closes first and the window follows once its command has
@@ -64,5 +71,6 @@ class TForm1 : public QMainWindow {
     std::string m_saveError;
     bool m_centred = false;
     QPointer<QDialog> m_dialog;  // the open modal dialog
+    TModulyNaSbernici* m_bus = nullptr;
     bool m_closeRequested = false;
 };
