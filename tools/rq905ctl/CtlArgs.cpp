@@ -320,18 +320,6 @@ bool ParseAddressList(std::string_view text, std::vector<uint8_t>& addresses) {
 }
 
 // Line speeds in Bd only: an index would be easy to mistake for a speed.
-bool ParseLineSpeed(std::string_view text, std::optional<uint8_t>& index) {
-    int64_t v = 0;
-    if (!InRange(text, 1, 115200, v)) return false;
-    for (uint8_t i = 0; i < kSpeedCount; ++i) {
-        if (kLineSpeeds[i].baud == static_cast<uint32_t>(v)) {
-            index = i;
-            return true;
-        }
-    }
-    return false;
-}
-
 bool ParseSpeedList(std::string_view text, std::vector<uint8_t>& indices) {
     std::array<bool, kSpeedCount> chosen{};
     if (LowerEquals(text, "all")) {
@@ -352,22 +340,6 @@ bool ParseSpeedList(std::string_view text, std::vector<uint8_t>& indices) {
         if (chosen[i]) indices.push_back(i);
     }
     return true;
-}
-
-bool ParseOnOff(std::string_view text, std::optional<bool>& target) {
-    for (const char* on : {"on", "1", "zapnuta"}) {
-        if (LowerEquals(text, on)) {
-            target = true;
-            return true;
-        }
-    }
-    for (const char* off : {"off", "0", "vypnuta"}) {
-        if (LowerEquals(text, off)) {
-            target = false;
-            return true;
-        }
-    }
-    return false;
 }
 
 const char* CommandName(TCommand command) {

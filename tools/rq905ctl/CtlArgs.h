@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ConfigFile.h"
+
 enum class TCommand : uint8_t {
     None,
     Identify,
@@ -113,17 +115,12 @@ TParseResult ParseArgs(const std::vector<std::string>& args);
 // dropped, the first place kept; an empty item or a backward range fails.
 bool ParseAddressList(std::string_view text, std::vector<uint8_t>& addresses);
 
-// The forms the options take, shared with the configuration file.
-bool ParseLineSpeed(std::string_view text, std::optional<uint8_t>& index);
-bool ParseOnOff(std::string_view text, std::optional<bool>& value);
+// The forms the options take, ParseLineSpeed and ParseOnOff, are the
+// configuration file's (core/ConfigFile.h).
 
 // Windows-1250 texts.
 std::string HelpText(TCommand command);
 const char* CommandName(TCommand command);
-
-// The seven PWM periods by code, in ms (1,024 s ... 65,535 s).
-inline constexpr uint32_t kPwmPeriodMs[] = {1024, 2048, 4096, 8192, 16384, 32768, 65535};
-inline constexpr uint8_t kPwmPeriodCount = 7;
 
 // A list of line speeds in Bd ("9600,1200") or "all", as speed indices,
 // fastest first, each once.

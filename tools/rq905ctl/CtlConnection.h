@@ -9,11 +9,11 @@
 
 #include "CtlArgs.h"
 #include "core/Dekl.h"
+#include "core/SmallFile.h"
 #include "link/Txxx318.h"
 
 // A settings file named on the command line must be a readable regular
-// file; otherwise reason (Windows-1250) says why not.
-bool SettingsFileReadable(const std::string& path, std::string& reason);
+// file: SettingsFileReadable (core/SmallFile.h).
 
 // Defaults, then the settings file (read only, never written), then the
 // overrides.

@@ -1,8 +1,7 @@
-#include "CtlConfigFile.h"
+#include "core/ConfigFile.h"
 
 #include <cstdio>
 
-#include "CtlArgs.h"
 #include "core/Cp1250.h"
 #include "core/IntText.h"
 #include "link/Txxx318.h"
@@ -71,6 +70,34 @@ std::string_view Trim(std::string_view text) {
 }
 
 }  // namespace
+
+bool ParseLineSpeed(std::string_view text, std::optional<uint8_t>& index) {
+    int32_t v = 0;
+    if (!TryStrToInt(text, v) || v < 1 || v > 115200) return false;
+    for (uint8_t i = 0; i < kSpeedCount; ++i) {
+        if (kLineSpeeds[i].baud == static_cast<uint32_t>(v)) {
+            index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseOnOff(std::string_view text, std::optional<bool>& target) {
+    for (const char* on : {"on", "1", "zapnuta"}) {
+        if (Cp1250EqualNoCase(text, on)) {
+            target = true;
+            return true;
+        }
+    }
+    for (const char* off : {"off", "0", "vypnuta"}) {
+        if (Cp1250EqualNoCase(text, off)) {
+            target = false;
+            return true;
+        }
+    }
+    return false;
+}
 
 const std::vector<TConfigKey> kConfigKeys{
     {"bus_address", true, [](const TModuleConfig& c) { return IntToStr(c.BusAddress); },
