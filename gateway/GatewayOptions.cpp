@@ -50,9 +50,11 @@ const std::array kOptions{
                 o.configPath = std::string(v);
                 return !v.empty();
             }},
-    TOption{"--kind", true, [](TGatewayOptions& o, std::string_view v) { return Kind(v, o.connection.kind); }},
-    TOption{"--com", true,
-            [](TGatewayOptions& o, std::string_view v) { return NumberInto(v, 1, 255, o.connection.comPort); }},
+    TOption{"--kind", true,
+            [](TGatewayOptions& o, std::string_view v) { return Kind(v, o.connection.kind); }},
+    TOption{
+        "--com", true,
+        [](TGatewayOptions& o, std::string_view v) { return NumberInto(v, 1, 255, o.connection.comPort); }},
     TOption{"--isa-base", true,
             [](TGatewayOptions& o, std::string_view v) {
                 return NumberInto(v, 1, 0xFFFF, o.connection.isaBase);
@@ -62,8 +64,9 @@ const std::array kOptions{
                 o.connection.ipAddress = std::string(v);
                 return !v.empty();
             }},
-    TOption{"--udp-port", true,
-            [](TGatewayOptions& o, std::string_view v) { return NumberInto(v, 1, 65535, o.connection.udpPort); }},
+    TOption{
+        "--udp-port", true,
+        [](TGatewayOptions& o, std::string_view v) { return NumberInto(v, 1, 65535, o.connection.udpPort); }},
     TOption{"--udp-timeout", true,
             [](TGatewayOptions& o, std::string_view v) {
                 return NumberInto(v, 0, kMaxUdpTimeoutMs, o.connection.udpTimeout);
@@ -85,7 +88,8 @@ const std::array kOptions{
                 o.targets = std::string(v);
                 return !v.empty();
             }},
-    TOption{"--modbus", true, [](TGatewayOptions& o, std::string_view v) { return ParseListen(v, o.modbus); }},
+    TOption{"--modbus", true,
+            [](TGatewayOptions& o, std::string_view v) { return ParseListen(v, o.modbus); }},
     TOption{"--metrics", true,
             [](TGatewayOptions& o, std::string_view v) {
                 TListen listen;
@@ -94,7 +98,8 @@ const std::array kOptions{
                 return true;
             }},
     TOption{"--allow-write", false, [](TGatewayOptions& o, std::string_view) { return o.allowWrite = true; }},
-    TOption{"--allow-config", false, [](TGatewayOptions& o, std::string_view) { return o.allowConfig = true; }},
+    TOption{"--allow-config", false,
+            [](TGatewayOptions& o, std::string_view) { return o.allowConfig = true; }},
     TOption{"--allow-from", true,
             [](TGatewayOptions& o, std::string_view v) { return ParseCidrList(v, o.allowFrom); }},
     TOption{"--poll-ms", true,
@@ -216,33 +221,6 @@ bool ParseListen(std::string_view text, TListen& listen) {
     return true;
 }
 
-bool ParseCidrList(std::string_view text, std::vector<TCidr>& list) {
-    list.clear();
-    while (true) {
-        const std::size_t comma = text.find(',');
-        const std::string_view item = Trim(text.substr(0, comma));
-        const std::size_t slash = item.find('/');
-        int32_t bits = 32;
-        if (slash != std::string_view::npos && !Number(item.substr(slash + 1), 0, 32, bits)) return false;
-        in_addr address{};
-        if (::inet_pton(AF_INET, std::string(item.substr(0, slash)).c_str(), &address) != 1) return false;
-        TCidr cidr;
-        cidr.mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
-        cidr.network = ntohl(address.s_addr) & cidr.mask;
-        list.push_back(cidr);
-        if (comma == std::string_view::npos) return true;
-        text = text.substr(comma + 1);
-    }
-}
-
-bool CidrAllows(const std::vector<TCidr>& list, uint32_t hostOrderAddress) {
-    if (list.empty()) return true;
-    for (const TCidr& cidr : list) {
-        if ((hostOrderAddress & cidr.mask) == cidr.network) return true;
-    }
-    return false;
-}
-
 bool ResolveLines(const TGatewayOptions& options, std::vector<TGatewayLine>& lines, std::string& error) {
     lines.clear();
     TData defaults;
@@ -289,7 +267,8 @@ bool ResolveLines(const TGatewayOptions& options, std::vector<TGatewayLine>& lin
         }
         for (const uint8_t address : target.addresses) {
             if (!seen.insert(address).second) {
-                error = "address " + IntToStr(address) + " is on two lines; the unit identifier must be unique";
+                error =
+                    "address " + IntToStr(address) + " is on two lines; the unit identifier must be unique";
                 return false;
             }
         }

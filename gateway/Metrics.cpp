@@ -101,7 +101,8 @@ std::string MetricsText(const std::vector<TModuleMetrics>& modules, const std::v
                      ModuleLabels(m) + ",outcome=\"" + OutcomeName(static_cast<TOutcome>(o)) + "\"",
                      static_cast<double>(m.outcomes[static_cast<std::size_t>(o)]));
     }
-    w.Family("rq905_module_round_trip_seconds", "histogram", "Round trip of the module's answered transactions.");
+    w.Family("rq905_module_round_trip_seconds", "histogram",
+             "Round trip of the module's answered transactions.");
     for (const auto& m : modules) {
         uint64_t cumulative = 0;
         for (std::size_t b = 0; b <= kRoundTripBuckets.size(); ++b) {
@@ -115,14 +116,16 @@ std::string MetricsText(const std::vector<TModuleMetrics>& modules, const std::v
     }
     w.Family("rq905_line_polls_total", "counter", "Poll cycles over the line's modules.");
     for (const auto& l : lines)
-        w.Sample("rq905_line_polls_total", "line=\"" + LabelValue(l.name) + "\"", static_cast<double>(l.polls));
+        w.Sample("rq905_line_polls_total", "line=\"" + LabelValue(l.name) + "\"",
+                 static_cast<double>(l.polls));
     w.Family("rq905_line_polls_per_second", "gauge", "Poll cycles per second, from the last cycle.");
     for (const auto& l : lines)
         w.Sample("rq905_line_polls_per_second", "line=\"" + LabelValue(l.name) + "\"", l.pollsPerSecond);
     w.Family("rq905_line_busy_ratio", "gauge", "Share of the line's time spent in transactions (0-1).");
     for (const auto& l : lines)
         w.Sample("rq905_line_busy_ratio", "line=\"" + LabelValue(l.name) + "\"", l.busyRatio);
-    w.Family("rq905_line_poll_cycle_seconds", "gauge", "How long the last poll of all the line's modules took.");
+    w.Family("rq905_line_poll_cycle_seconds", "gauge",
+             "How long the last poll of all the line's modules took.");
     for (const auto& l : lines)
         w.Sample("rq905_line_poll_cycle_seconds", "line=\"" + LabelValue(l.name) + "\"", l.cycleSeconds);
     w.Family("rq905_modbus_clients", "gauge", "Connected Modbus TCP clients.");

@@ -137,8 +137,8 @@ int ConfigSlot(unsigned reg) {
     return -1;
 }
 
-TDecision Decide(const uint8_t* pdu, std::size_t length, const TModuleView& module, const TPermissions& allowed,
-                 const TMapTables& tables) {
+TDecision Decide(const uint8_t* pdu, std::size_t length, const TModuleView& module,
+                 const TPermissions& allowed, const TMapTables& tables) {
     if (length < 1) return Exception(kExIllegalFunction);
     const uint8_t fc = pdu[0];
     switch (fc) {

@@ -59,13 +59,13 @@ struct TDecision {
 
 // Scratch tables that a read's reply is built from.
 struct TMapTables {
-    uint8_t* bits;         // coils, kMapBits
-    uint8_t* inputBits;    // discrete inputs, kMapBits
-    uint16_t* inputRegs;   // kMapInputRegisters
-    uint16_t* registers;   // holding registers, kMapRegisters
+    uint8_t* bits;        // coils, kMapBits
+    uint8_t* inputBits;   // discrete inputs, kMapBits
+    uint16_t* inputRegs;  // kMapInputRegisters
+    uint16_t* registers;  // holding registers, kMapRegisters
 };
 
 // pdu starts at the function code. A Reply has filled tables for
 // modbus_reply; a Write waits for the module before its reply.
-TDecision Decide(const uint8_t* pdu, std::size_t length, const TModuleView& module, const TPermissions& allowed,
-                 const TMapTables& tables);
+TDecision Decide(const uint8_t* pdu, std::size_t length, const TModuleView& module,
+                 const TPermissions& allowed, const TMapTables& tables);

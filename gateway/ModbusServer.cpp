@@ -102,7 +102,7 @@ bool TModbusServer::Listen(const TListen& listen, std::string& error) {
     socklen_t size = sizeof bound;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size) == 0) {
         m_listen.port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(bound).sin6_port
-                                                           : reinterpret_cast<sockaddr_in&>(bound).sin_port);
+                                                          : reinterpret_cast<sockaddr_in&>(bound).sin_port);
     }
     Log(TPriority::Info, "modbus listening on " + m_listen.host + ":" + std::to_string(m_listen.port));
     return true;
@@ -204,7 +204,9 @@ void TModbusServer::Finish(const TDone& done) {
     if (it == m_clients.end() || it->second.id != done.id) return;
     it->second.waiting = false;
     Reply(done.fd, done.query.data(), static_cast<int>(done.query.size()),
-          {done.exception == 0 ? TDecision::TAction::Reply : TDecision::TAction::Exception, done.exception, {}});
+          {done.exception == 0 ? TDecision::TAction::Reply : TDecision::TAction::Exception,
+           done.exception,
+           {}});
 }
 
 void TModbusServer::TakeDone() {

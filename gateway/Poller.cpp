@@ -74,7 +74,9 @@ TPoller::TPoller(const TConnectionOverrides& connection, std::vector<TGatewayLin
 
 TPoller::~TPoller() { Stop(); }
 
-void TPoller::Start() { m_thread = std::thread([this] { Run(); }); }
+void TPoller::Start() {
+    m_thread = std::thread([this] { Run(); });
+}
 
 void TPoller::Stop() {
     {
@@ -126,8 +128,8 @@ std::chrono::microseconds TPoller::MaxAge() const {
     // next one's transaction runs.
     microseconds limit{0};
     for (const TData& data : m_data) limit = std::max(limit, TransactionLimit(data));
-    const microseconds period = std::max<microseconds>(std::chrono::milliseconds(m_pollMs.load()),
-                                                       microseconds(m_cycleUs.load()));
+    const microseconds period =
+        std::max<microseconds>(std::chrono::milliseconds(m_pollMs.load()), microseconds(m_cycleUs.load()));
     return period + limit;
 }
 
@@ -193,7 +195,8 @@ void TPoller::Poll(TModule& module) {
         std::lock_guard lock(m_mutex);
         module.m.view.inputs = inputs[1];
         module.m.view.status = static_cast<uint32_t>(status[1]) | static_cast<uint32_t>(status[2]) << 8 |
-                               static_cast<uint32_t>(status[3]) << 16 | static_cast<uint32_t>(status[4]) << 24;
+                               static_cast<uint32_t>(status[3]) << 16 |
+                               static_cast<uint32_t>(status[4]) << 24;
         module.sampled = Clock::now();
         cameUp = !module.m.up;
         module.m.up = true;
@@ -238,8 +241,8 @@ uint8_t TPoller::RunJob(TModule& module, const TWriteRequest& request) {
             return WriteException(status);
         }
         case TWriteRequest::TKind::Pwm: {
-            uint8_t d[5]{0, static_cast<uint8_t>(request.pwm & 0xFF), static_cast<uint8_t>(request.pwm >> 8), 0,
-                         0};
+            uint8_t d[5]{0, static_cast<uint8_t>(request.pwm & 0xFF), static_cast<uint8_t>(request.pwm >> 8),
+                         0, 0};
             const uint8_t status = Transact(module, kCmdWrite, 0, d);
             if (status == 0) {
                 std::lock_guard lock(m_mutex);

@@ -27,7 +27,7 @@
 
 // Upper bounds of the round-trip histogram, in seconds.
 inline constexpr std::array<double, 10> kRoundTripBuckets{0.001, 0.002, 0.005, 0.01, 0.02,
-                                                           0.05,  0.1,   0.2,   0.5,  1.0};
+                                                          0.05,  0.1,   0.2,   0.5,  1.0};
 
 struct TModuleMetrics {
     uint8_t address = 0;
@@ -41,10 +41,10 @@ struct TModuleMetrics {
 
 struct TLineMetrics {
     std::string name;
-    uint64_t polls = 0;          // completed poll cycles
-    double pollsPerSecond = 0;   // of the last cycle
-    double busyRatio = 0;        // share of the last cycle spent in transactions
-    double cycleSeconds = 0;     // the last cycle's polling, without the wait
+    uint64_t polls = 0;         // completed poll cycles
+    double pollsPerSecond = 0;  // of the last cycle
+    double busyRatio = 0;       // share of the last cycle spent in transactions
+    double cycleSeconds = 0;    // the last cycle's polling, without the wait
 };
 
 // The module source of the Modbus side.

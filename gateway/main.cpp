@@ -66,7 +66,8 @@ class TGateway {
             if (first) return false;
         }
         m_modbus.SetPermissions({options.allowWrite, options.allowConfig}, options.allowFrom);
-        if (first || !SameLines(lines, m_poller->Lines()) || !SameConnection(options.connection, m_connection)) {
+        if (first || !SameLines(lines, m_poller->Lines()) ||
+            !SameConnection(options.connection, m_connection)) {
             // Clients stay connected; a module that is gone answers
             // exception 10 from now on.
             auto poller = std::make_shared<TPoller>(options.connection, lines, options.pollMs);

@@ -3,7 +3,8 @@
 # they are missing. Safe to run again; does nothing when all are present.
 # The 32-bit Windows cross compiler builds the driver host that serves the
 # maker's Windows drivers beside ours. GNU parallel and Ansible run the
-# plant-scale examples of docs/fleet.md in the tests.
+# plant-scale examples of docs/fleet.md in the tests. The gateway builds on
+# libmodbus and cpp-httplib; its tests use mbpoll, pymodbus and Prometheus.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,7 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-i686
     parallel ansible-core
+    libmodbus-dev libcpp-httplib-dev mbpoll python3-pymodbus python3-serial-asyncio prometheus
 )
 if [[ "${1:-}" == "--with-display" ]]; then
     packages+=(xvfb xauth)
