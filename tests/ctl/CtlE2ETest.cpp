@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -601,6 +602,10 @@ TEST(CtlSettings, TheFileGivesTheConnectionAndIsNeverWritten) {
     EXPECT_EQ(ReadFile(ini), content);
 }
 
+std::string SignalName(int signal) {
+    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+}
+
 class CtlSignal : public testing::TestWithParam<int> {};
 
 TEST_P(CtlSignal, StopsConfigWriteBeforeTheNextRegisterAndNamesTheWrittenOnes) {
@@ -618,15 +623,14 @@ TEST_P(CtlSignal, StopsConfigWriteBeforeTheNextRegisterAndNamesTheWrittenOnes) {
     ASSERT_TRUE(sim.Process().WaitFor("register 63 =", std::chrono::seconds(10)));
     write.Signal(GetParam());
     const TRun run = write.Finish();
-    EXPECT_EQ(run.exit, GetParam() == SIGINT ? 130 : 143);
+    EXPECT_EQ(run.exit, 128 + GetParam());
     EXPECT_TRUE(run.out.empty()) << run.out;
 
     // A write is let finish, and the tool says so at the signal.
     const std::string waiting = "rq905ctl: čekám na dokončení přenosu…\n";
     ASSERT_EQ(Text(run.err).rfind(waiting, 0), 0u) << run.err;
     const std::string err = Text(run.err).substr(waiting.size());
-    const std::string head =
-        std::string("rq905ctl: přerušeno (") + (GetParam() == SIGINT ? "SIGINT" : "SIGTERM") + "), zapsán";
+    const std::string head = "rq905ctl: přerušeno (" + SignalName(GetParam()) + "), zapsán";
     ASSERT_EQ(err.rfind(head, 0), 0u) << run.err;
     std::set<int> named;
     for (std::size_t at = err.find_first_of("0123456789"); at != std::string::npos;
@@ -642,7 +646,7 @@ TEST_P(CtlSignal, StopsConfigWriteBeforeTheNextRegisterAndNamesTheWrittenOnes) {
     }
 }
 
-TEST(CtlApplySignal, FinishesTheModuleUnderWayAndBeginsNoOther) {
+TEST_P(CtlSignal, ApplyFinishesTheModuleUnderWayAndBeginsNoOther) {
     Sim sim({"--delay", "1", "--delay-ms", "100"}, ModuleLine(1, {0, 0, 0, 0, 0, 0}) +
                                                        ModuleLine(2, {0, 0, 0, 0, 0, 0}) +
                                                        ModuleLine(3, {0, 0, 0, 0, 0, 0}));
@@ -655,19 +659,83 @@ TEST(CtlApplySignal, FinishesTheModuleUnderWayAndBeginsNoOther) {
                               "--kind", "lan", "--ip", "127.0.0.1", "--udp-timeout", "2000", "--udp-port",
                               std::to_string(sim.Process().UdpPort())});
     ASSERT_TRUE(sim.Process().WaitFor("register 32 =", std::chrono::seconds(10)));
-    apply.Signal(SIGINT);
+    apply.Signal(GetParam());
     const TRun run = apply.Finish();
-    EXPECT_EQ(run.exit, 130);
+    EXPECT_EQ(run.exit, 128 + GetParam());
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
-    EXPECT_EQ(Text(run.err),
-              "rq905ctl: čekám na dokončení přenosu…\nrq905ctl: přerušeno (SIGINT), nezačaté adresy 2,3\n");
+    EXPECT_EQ(Text(run.err), "rq905ctl: čekám na dokončení přenosu…\nrq905ctl: přerušeno (" +
+                                 SignalName(GetParam()) + "), nezačaté adresy 2,3\n");
     const std::vector<Registers> modules = sim.Modules();
     EXPECT_EQ(modules.at(0).at(37), 128);  // the last register of module 1
     EXPECT_EQ(modules.at(1).at(32), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ctl, CtlSignal, testing::Values(SIGINT, SIGTERM),
-                         [](const auto& p) { return std::string(p.param == SIGINT ? "SIGINT" : "SIGTERM"); });
+INSTANTIATE_TEST_SUITE_P(Ctl, CtlSignal, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& p) { return SignalName(p.param); });
+
+// A signal while the last or only write is under way: the write finishes,
+// and the run still ends as interrupted, saying what the module holds.
+struct LastWriteCase {
+    const char* name;
+    Args command;
+    const char* written;  // the simulator's line of the last write
+    int signal;
+    const char* out;  // the start of standard output
+    const char* err;  // the end of standard error
+};
+void PrintTo(const LastWriteCase& c, std::ostream* os) { *os << c.name; }
+
+const LastWriteCase kLastWrites[] = {
+    {"DoutOnlyWrite", {"dout", "5"}, "outputs 0x05", SIGHUP, "Data zapsána (5)\n", "přerušeno (SIGHUP)\n"},
+    {"ConfigWriteLastRegister",
+     {"config", "write", "--pwm-initial", "0x403", "--pwm-period", "2", "--pwm-negation", "on"},
+     "register 37 =",
+     SIGTERM,
+     "Konfigurace zapsána",
+     "přerušeno (SIGTERM), zapsány registry 35, 36, 37\n"},
+    {"ApplyOnlyModule",
+     {"config", "apply", "FILE", "--address", "1"},
+     "register 37 =",
+     SIGINT,
+     "Adresa 1: RQ-905",
+     "přerušeno (SIGINT)\n"},
+    {"CommissionAfterTheWrite",
+     {"commission", "--yes", "--first", "10", "--count", "2", "--speed", "19200"},
+     "register 62 =",
+     SIGHUP,
+     "",
+     "přerušeno (SIGHUP), modul 1/2 má uloženu adresu 10 (19200 Bd), platnou po vypnutí a zapnutí jeho "
+     "napájení; zbylé moduly: commission --first 11 --count 1\n"},
+};
+
+class CtlLastWrite : public testing::TestWithParam<LastWriteCase> {};
+
+TEST_P(CtlLastWrite, EndsAsInterruptedAndSaysWhatTheModuleHolds) {
+    Sim sim({"--delay", "1", "--delay-ms", "200"});
+    ASSERT_TRUE(sim.Process().Ready());
+    const std::string file = sim.Dir().Path("rq905.ini");
+    WriteFile(file,
+              "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=7\ndout_negation=7\ndout_initial=7\n"
+              "pwm_initial=7\npwm_period_ms=1024\npwm_negation=on\n");
+    Args args = GetParam().command;
+    std::replace(args.begin(), args.end(), std::string("FILE"), file);
+    if (args[0] != "commission") args.insert(args.end(), {"--address", "1"});
+    args.insert(args.end(), {"--settings", kNoSettings, "--kind", "lan", "--ip", "127.0.0.1", "--udp-timeout",
+                             "2000", "--udp-port", std::to_string(sim.Process().UdpPort())});
+    ctltest::TCtlChild child(args);
+    ASSERT_TRUE(sim.Process().WaitFor(GetParam().written, std::chrono::seconds(10)));
+    child.Signal(GetParam().signal);
+    const TRun run = child.Finish();
+    EXPECT_EQ(run.exit, 128 + GetParam().signal) << run.err;
+    EXPECT_EQ(Text(run.out).rfind(GetParam().out, 0), 0u) << run.out;
+    const std::string err = Text(run.err);
+    const std::string tail = GetParam().err;
+    EXPECT_TRUE(err.size() >= tail.size() && err.compare(err.size() - tail.size(), tail.size(), tail) == 0)
+        << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, CtlLastWrite, testing::ValuesIn(kLastWrites),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CtlLink, AMissingDeviceFailsAtInitialisation) {
     const TRun run = ctltest::RunCtl({"identify", "--settings", kNoSettings, "--kind", "com", "--com", "1"},

@@ -3,6 +3,7 @@
 // technician switching each on and off.
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "CtlCommands.h"
@@ -29,8 +30,35 @@ class TCommissionRun final : public TCtlRun {
     // The probe at an address and speed, in the scan mode.
     TProbe ProbeAt(uint8_t address, uint8_t speedIndex);
 
+    void InterruptedDetail(std::string& text, TJsonObject& json) const override;
+
     std::string m_awaited;  // the text --yes showed last
+    // A module whose new address and speed are written but not yet seen
+    // in use: what a stop leaves to the technician.
+    struct TStored {
+        uint32_t module;  // from 1
+        uint8_t address;
+        uint8_t speedIndex;
+    };
+    std::optional<TStored> m_stored;
 };
+
+void TCommissionRun::InterruptedDetail(std::string& text, TJsonObject& json) const {
+    if (!m_stored) return;
+    const uint32_t baud = SpeedFromIndex(m_stored->speedIndex);
+    json.Raw("stored", TJsonObject()
+                           .Number("module", m_stored->module)
+                           .Number("address", m_stored->address)
+                           .Number("speed", baud)
+                           .Str());
+    text += ", modul " + IntToStr(m_stored->module) + "/" + IntToStr(m_o.commissionCount) +
+            " má uloženu adresu " + IntToStr(m_stored->address) + " (" + IntToStr(baud) +
+            " Bd), platnou po vypnutí a zapnutí jeho napájení";
+    if (m_stored->module < m_o.commissionCount) {
+        text += "; zbylé moduly: commission --first " + IntToStr(m_stored->address + 1) + " --count " +
+                IntToStr(m_o.commissionCount - m_stored->module);
+    }
+}
 
 bool TCommissionRun::Await(const std::string& step, uint8_t address, const std::string& text) {
     const bool repeated = m_o.yes && text == m_awaited;
@@ -133,13 +161,15 @@ int TCommissionRun::Command() {
         const TSequenceOutcome written = WriteConfig(m_data, kAddressSpeedRegisters, config, hooks);
         if (written.result != TSequenceResult::Done) {
             const bool mismatch = written.result == TSequenceResult::Mismatch;
+            // The driver gives its text only while the link is open.
+            const std::string text = mismatch ? kMismatchText : ResultMessage(m_data.Kind, written.status);
             CloseLink(m_data);
             return Fail(
-                mismatch ? kWriteMismatch : written.status,
-                mismatch ? kMismatchText : ResultMessage(m_data.Kind, written.status),
+                mismatch ? kWriteMismatch : written.status, text,
                 [&](TJsonObject& e) { e.Number("register", written.reg).Bool("mismatch", mismatch); },
                 which + ": " + RegisterContext("Zápis", written.reg));
         }
+        m_stored = TStored{n + 1, address, target};
         // A module takes its new address and speed when it starts again.
         m_awaited.clear();
         if (!m_o.yes && !Await("restart", address,
@@ -160,6 +190,7 @@ int TCommissionRun::Command() {
                 return stopped();
             }
         }
+        m_stored.reset();
         Result(which + ": " + PrintableText(probe.ident.Text()) + ", adresa " + IntToStr(m_o.fromAddress) +
                    " (" + IntToStr(SpeedFromIndex(from)) + " Bd) -> " + IntToStr(address) + " (" +
                    IntToStr(SpeedFromIndex(target)) + " Bd), ověřeno.",

@@ -494,6 +494,8 @@ int TConfigRun::ConfigWrite() {
     }
     Result("Konfigurace zapsána (registry " + RegisterList(written) + ").",
            TJsonObject().Raw("written", RegisterJson(written)).Raw("config", ConfigJson(config)));
+    // The signal came during the last read-back: all is written, and said.
+    if (InterruptRequested()) return Interrupted(&written);
     return kExitOk;
 }
 

@@ -43,8 +43,9 @@ constexpr const char* kConnectionHelp =
     "\n"
     "Čísla: desítkově, nebo šestnáctkově s předponou $ nebo 0x.\n"
     "Návratový kód: 0 úspěch, 1 chyba modulu nebo spojení, 2 chybné použití,\n"
-    "130 (Ctrl-C) nebo 143 (SIGTERM) přerušení: transakce, která právě běží,\n"
-    "doběhne, další už nezačne; config write vypíše, které registry zapsal.\n"
+    "130 (Ctrl-C), 143 (SIGTERM) nebo 129 (SIGHUP) přerušení: transakce, která\n"
+    "právě běží, doběhne, další už nezačne; řekne, co modul nyní drží\n"
+    "(config write zapsané registry, commission uloženou adresu).\n"
     "config diff: 0 shoda, 1 rozdíl, 3 chyba modulu nebo spojení.\n"
     "Ctrl-C ukončí sledování (--watch) a scan řádně, s dosavadním výsledkem.\n";
 

@@ -1,4 +1,4 @@
-// Ctrl-C and SIGTERM stop the tool between two transactions: the signal
+// Ctrl-C, SIGTERM and SIGHUP stop the tool between two transactions: the signal
 // sets a flag, and the tool looks at it before each transaction and while
 // a watch waits. A transaction under way is cut short where that loses
 // nothing, and otherwise let finish, which the tool says at the signal.
@@ -10,7 +10,7 @@ void InstallInterruptHandler();
 bool InterruptRequested();
 // The exit status of a run the signal stopped: 128 + its number.
 int InterruptExitStatus();
-// "SIGINT" or "SIGTERM"; "" before any signal.
+// "SIGINT", "SIGTERM" or "SIGHUP"; "" before any signal.
 const char* InterruptName();
 // From now on the tool talks to the module. cuttable: a signal ends the
 // wait of the transaction under way at once (only reads; the drivers watch

@@ -1,4 +1,5 @@
-// POSIX signals: SIGINT and SIGTERM without SA_RESTART, so that a sleep
+// POSIX signals: SIGINT, SIGTERM and SIGHUP (a dropped SSH session) alike,
+// without SA_RESTART, so that a sleep
 // returns at once when the user presses Ctrl-C. The handler is reset after
 // its first call: a transaction under way is let finish, but a second
 // signal ends the tool at once, for when the wait is too long.
@@ -60,7 +61,7 @@ void InstallInterruptHandler() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal ignored by whoever started the tool (nohup, a background
         // job of a script) stays ignored.
         struct sigaction inherited {};
@@ -79,6 +80,8 @@ const char* InterruptName() {
             return "SIGINT";
         case SIGTERM:
             return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
         default:
             return "";
     }

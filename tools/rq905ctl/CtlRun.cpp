@@ -74,9 +74,12 @@ int TCtlRun::Run(const std::string& settingsPath) {
     BeginTransfers(ReadsOnly(m_o));
     if (m_o.trace) SetTraceFile(*m_o.trace);
     if (m_o.stats) m_recorder = std::make_unique<TStatsRecorder>(m_stats, m_o.trace);
-    const int exit = Command();
+    int exit = Command();
+    // A signal during the last transaction, which was let finish, still
+    // ends the run as interrupted.
+    if (InterruptRequested() && !m_interruptTold && !EndsBySignal()) exit = Interrupted();
+    CloseLink(m_data);
     if (m_recorder) {
-        CloseLink(m_data);
         Summary();
     }
     return exit;
@@ -191,6 +194,7 @@ void TCtlRun::Summary() {
 int TCtlRun::Interrupted(const std::vector<uint8_t>* written, const std::vector<uint8_t>* remaining,
                          const std::vector<std::string>* remainingTargets) {
     CloseLink(m_data);
+    m_interruptTold = true;
     if (m_o.json) {
         TJsonObject json;
         json.Text("signal", InterruptName());
@@ -201,12 +205,18 @@ int TCtlRun::Interrupted(const std::vector<uint8_t>* written, const std::vector<
             for (const std::string& line : *remainingTargets) lines.push_back(JsonString(line));
             json.Raw("remaining_targets", JsonArrayOf(lines.data(), lines.size()));
         }
+        std::string ignored;
+        InterruptedDetail(ignored, json);
         WriteLine(m_io.out, TJsonObject().Raw("interrupted", json.Str()).Str());
     } else {
         std::string text = "rq905ctl: přerušeno (" + std::string(InterruptName()) + ")";
         if (written != nullptr) text += ", " + WrittenText(*written);
-        if (remaining != nullptr) text += ", nezačaté adresy " + AddressListText(*remaining);
-        if (remainingTargets != nullptr) text += ", nezačaté: " + JoinedTargets(*remainingTargets);
+        if (remaining != nullptr && !remaining->empty())
+            text += ", nezačaté adresy " + AddressListText(*remaining);
+        if (remainingTargets != nullptr && !remainingTargets->empty())
+            text += ", nezačaté: " + JoinedTargets(*remainingTargets);
+        TJsonObject ignored;
+        InterruptedDetail(text, ignored);
         WriteLine(m_io.err, text);
     }
     return InterruptExitStatus();

@@ -43,6 +43,12 @@ class TCtlRun {
   protected:
     // The command itself, with the link's data prepared.
     virtual int Command() = 0;
+    // Whether a signal is the normal end of the command (a watch, a scan),
+    // rather than an interruption to be told.
+    virtual bool EndsBySignal() const { return false; }
+    // What a command adds to its "přerušeno" line and object: what the
+    // module now holds.
+    virtual void InterruptedDetail(std::string& /*text*/, TJsonObject& /*json*/) const {}
 
     // Opens the link and identifies the module of the connection; on a
     // failure or a signal it has reported and gives the exit status.
@@ -95,6 +101,7 @@ class TCtlRun {
 
     std::string m_csvHeader;
     bool m_headerDone = false;
+    bool m_interruptTold = false;
     TLinkStats m_stats;
     std::unique_ptr<TStatsRecorder> m_recorder;
 };

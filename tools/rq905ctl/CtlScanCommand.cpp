@@ -13,6 +13,8 @@ class TScanRun final : public TCtlRun {
 
   private:
     int Command() override;
+    // Ctrl-C ends a scan early with the modules found so far.
+    bool EndsBySignal() const override { return true; }
 };
 
 int TScanRun::Command() {

@@ -38,6 +38,8 @@ class TWatchRun final : public TCtlRun {
 
   private:
     int Command() override;
+    // Ctrl-C is how a watch ends.
+    bool EndsBySignal() const override { return m_o.watch; }
     int Identify();
     int SetOutputs(uint8_t command, uint8_t index, uint8_t d1, uint8_t d2, const char* done,
                    TJsonObject json);
