@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "linkstats/FrameLog.h"
 #include "ui/Hlavni.h"
 #include "ui/Program.h"
 
@@ -21,6 +22,8 @@ int main(int argc, char* argv[]) {
         }
     }
     QApplication app(argc, argv);
+    // Before any connection: the drivers look for their trace at Init.
+    TTrafficLog traffic;
     TForm1 form1;
     return RunProgram(form1);
 }
