@@ -113,6 +113,7 @@ QVariant TFrameModel::data(const QModelIndex& index, int role) const {
     const TFrame* frame = m_log.Frames().At(m_rows[static_cast<std::size_t>(index.row())]);
     if (frame == nullptr) return {};
     if (role == Qt::ForegroundRole) return Refused(*frame) ? QVariant(QBrush(Qt::darkRed)) : QVariant();
+    // The tooltip shows a text that the column cuts short.
     return ToQt(Cells(*frame)[static_cast<std::size_t>(index.column())]);
 }
 
@@ -227,7 +228,7 @@ TProvozLinky::TProvozLinky(TTrafficLog& log, QWidget* owner)
     : QWidget(owner, Qt::Window), m_log(log), m_model(new TFrameModel(log, this)) {
     setObjectName("ProvozLinky");
     setWindowTitle(ToQt("Provoz linky"));
-    resize(900, 560);
+    resize(1100, 560);
 
     auto* layout = new QVBoxLayout(this);
     auto* tools = new QHBoxLayout;
@@ -277,8 +278,17 @@ TProvozLinky::TProvozLinky(TTrafficLog& log, QWidget* owner)
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    const std::array<int, kResultColumn> widths = {110, 60, 50, 250, 150, 40, 110};
-    for (std::size_t c = 0; c < widths.size(); ++c) m_table->setColumnWidth(static_cast<int>(c), widths[c]);
+    // Wide enough for the longest text of each column but the last.
+    const std::array<const char*, kResultColumn> widest = {"00:00:00.000000",
+                                                           "vysláno",
+                                                           "Adresa",
+                                                           "00 00 00 00 00 00 00 00 00 00 00 00 00 00",
+                                                           "101 nulování status registru",
+                                                           "Index",
+                                                           "00 00 00 00 00"};
+    for (std::size_t c = 0; c < widest.size(); ++c)
+        m_table->setColumnWidth(static_cast<int>(c),
+                                m_table->fontMetrics().horizontalAdvance(ToQt(widest[c])) + 16);
     layout->addWidget(m_table, 1);
 
     auto* box = new QGroupBox(ToQt("Statistika spojení"), this);
@@ -342,8 +352,7 @@ void TProvozLinky::Timer1Timer() {
         // Following the newest frames, unless the technician scrolled back.
         if (atEnd) m_table->scrollToBottom();
     }
-    // The statistics sort every round trip: twice a second is live enough.
-    if (m_ticks++ % 5 == 0) ShowStats();
+    if (m_ticks++ % kStatsEvery == 0) ShowStats();
     const int rows = m_model->rowCount();
     std::string text = " Rámců v seznamu: " + IntToStr(rows);
     if (m_pause->isChecked()) text += " (pozastaveno)";

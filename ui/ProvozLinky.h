@@ -64,6 +64,8 @@ class TProvozLinky : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRefreshInterval = 100;  // ms: at most ten redraws a second
+    // The statistics sort every round trip: every fifth refresh is live enough.
+    static constexpr int kStatsEvery = 5;
 
     // Opens the window over owner, or raises the one already open; null
     // when the program keeps no traffic log.
