@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "TraceLine.h"
+#include "TraceSink.h"
 #include "link/Txxx318.h"
 
 namespace {
@@ -33,22 +34,12 @@ TStatsRecorder::TStatsRecorder(TLinkStats& stats, const std::optional<std::strin
         userTrace ? userTrace
                   : (inherited != nullptr && *inherited != '\0' ? std::optional<std::string>(inherited)
                                                                 : std::nullopt);
-    if (wanted) {
-        if (*wanted == "-") {
-            m_forward = stderr;
-        } else {
-            m_forward = std::fopen(wanted->c_str(), "ab");
-            m_forwardOwned = m_forward != nullptr;
-        }
-    }
+    m_forwardName = wanted;
     SetTraceFile(m_file.Valid() ? m_file.Name() : wanted.value_or(""));
     SetTransactionObserver(&TStatsRecorder::Observe, this);
 }
 
-TStatsRecorder::~TStatsRecorder() {
-    Finish();
-    if (m_forwardOwned) std::fclose(m_forward);
-}
+TStatsRecorder::~TStatsRecorder() { Finish(); }
 
 void TStatsRecorder::SetLineListener(TLineListener listener) {
     const std::lock_guard lock(m_mutex);
@@ -75,7 +66,16 @@ void TStatsRecorder::Observe(void* self, uint8_t address, uint32_t result, uint3
     recorder->m_stats.Add(address, result, micros);
     recorder->m_lastAddress = address;
     // A trace the user reads is passed on as it comes.
-    if (recorder->m_forward != nullptr || ++recorder->m_unread >= kTraceReadEvery) recorder->ReadTrace();
+    if (recorder->m_forwardName || ++recorder->m_unread >= kTraceReadEvery) recorder->ReadTrace();
+}
+
+void TStatsRecorder::Forward(std::string_view initLine) {
+    if (!m_forwardName) return;
+    // The sink keeps the library's name by pointer.
+    m_forward.reset();
+    const std::optional<TTraceLine> parsed = ParseTraceLine(initLine);
+    m_forwardLibrary = parsed ? parsed->library : "rq905";
+    m_forward = drv::OpenTraceSink(m_forwardName->c_str(), m_forwardLibrary.c_str());
 }
 
 void TStatsRecorder::ReadTrace() {
@@ -87,17 +87,17 @@ void TStatsRecorder::ReadTrace() {
     const std::size_t end = m_pending.rfind('\n');
     if (end == std::string::npos) return;
     const std::string_view lines(m_pending.data(), end + 1);
-    if (m_forward != nullptr) {
-        std::fwrite(lines.data(), 1, lines.size(), m_forward);
-        std::fflush(m_forward);
-    }
     if (m_listener) m_listener(lines);
     for (std::size_t from = 0; from < lines.size();) {
         const std::size_t to = lines.find('\n', from);
         const std::string_view line = lines.substr(from, to - from);
+        const std::string_view withEnd = lines.substr(from, to + 1 - from);
         from = to + 1;
+        const bool init = line.find(" Init ") != std::string_view::npos;
+        if (init) Forward(line);
+        if (m_forward) m_forward->Append(withEnd);
         // A new connection counts from zero.
-        if (line.find(" Init ") != std::string_view::npos) {
+        if (init) {
             m_traced = m_traced || line.find("| result 0 |") != std::string_view::npos;
             m_echoTotal = 0;
             continue;

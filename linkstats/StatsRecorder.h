@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +17,10 @@
 
 #include "LinkStats.h"
 #include "TraceFile.h"
+
+namespace drv {
+class TraceSink;
+}
 
 // Points the drivers' trace at path; an empty path turns it off. The
 // drivers read the variable at each Init, in this process.
@@ -27,7 +32,9 @@ class TStatsRecorder {
     using TLineListener = std::function<void(std::string_view lines)>;
 
     // userTrace: a trace the user asked for (a file, or "-" for standard
-    // error), which gets every line passed on. Construct the recorder
+    // error), which gets every line passed on, opened and written as the
+    // drivers themselves would (never blocking, never raising SIGPIPE, a
+    // target that fails told once per connection in the driver's name). Construct the recorder
     // before the link opens; Finish once the link is closed, before the
     // summary.
     TStatsRecorder(TLinkStats& stats, const std::optional<std::string>& userTrace);
@@ -52,13 +59,18 @@ class TStatsRecorder {
     // Reads the trace's new lines; refused replies go to the address of
     // the request that refused them.
     void ReadTrace();
+    // A connection begins: the user's trace is opened for it.
+    void Forward(std::string_view initLine);
 
     TLinkStats& m_stats;
     TTraceFile m_file;
     std::mutex m_mutex;
     TLineListener m_listener;
-    std::FILE* m_forward = nullptr;
-    bool m_forwardOwned = false;
+    std::optional<std::string> m_forwardName;
+    // Opened anew at each connection's first line, as a driver opens its
+    // trace at each Init.
+    std::shared_ptr<drv::TraceSink> m_forward;
+    std::string m_forwardLibrary;
     std::string m_pending;  // the part of a line not yet complete
     uint64_t m_echoTotal = 0;
     uint8_t m_lastAddress = 0;

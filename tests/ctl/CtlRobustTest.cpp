@@ -200,35 +200,46 @@ const TraceCase kTraceCases[] = {
      },
      1},
     {"MissingDirectory", [](const TempDir& dir, TStdio&) { return dir.Path("missing/trace.txt"); }, 1},
+    {"DevFull", [](const TempDir&, TStdio&) { return std::string("/dev/full"); }, 1},
 };
 
 void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name; }
 
-class TraceLost : public testing::TestWithParam<TraceCase> {};
+// Each case with the drivers writing the trace, and with --stats, where
+// the tool passes the drivers' lines on: one rule either way.
+class TraceLost : public testing::TestWithParam<std::tuple<TraceCase, bool>> {};
 
 TEST_P(TraceLost, NeverStopsTheWriteAndWarnsOnce) {
+    const auto& [how, stats] = GetParam();
     // Every reply held a while, so that a reader that goes leaves while
     // the registers are being written.
     Sim sim({"--delay", "1", "--delay-ms", "20"});
     ASSERT_TRUE(sim.Ready());
     TStdio stdio;
-    const std::string trace = GetParam().prepare(sim.Dir(), stdio);
-    Args args{"config",         "write", "--din-negation", "0x11", "--dout-negation", "0x22",
-              "--dout-initial", "0x33",  "--pwm-initial",  "4444", "--pwm-period",    "2048",
-              "--pwm-negation", "on",    "--udp-timeout",  "2000", "--trace",         trace};
+    const std::string trace = how.prepare(sim.Dir(), stdio);
+    const std::string file = sim.Dir().Path("rq905.ini");
+    std::ofstream(file) << "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=0x11\n"
+                           "dout_negation=0x22\ndout_initial=0x33\npwm_initial=4444\npwm_period_ms=2048\n"
+                           "pwm_negation=on\n";
+    Args args{"config", "apply", file, "--udp-timeout", "2000", "--trace", trace};
+    if (stats) args.push_back("--stats");
     const Args lan = sim.Lan();
     args.insert(args.end(), lan.begin(), lan.end());
-    const TRun run = RunCtl(args, {}, stdio);
+    const TRun run = RunCtl(args, {}, stdio, std::chrono::seconds(20));
     EXPECT_EQ(run.exit, 0) << run.err;
-    EXPECT_EQ(Count(run.err, "stopa rámců vypnuta"), static_cast<std::size_t>(GetParam().warnings))
+    EXPECT_EQ(Count(run.err, "TRQ1318: RQ905_TRACE: stopa rámců vypnuta"),
+              static_cast<std::size_t>(how.warnings))
         << run.err;
     const int wanted[][2] = {{32, 0x33},       {33, 0x11},       {34, 0x22},
                              {35, 4444 % 256}, {36, 4444 / 256}, {37, 0x81}};
     for (const auto& [reg, value] : wanted) EXPECT_EQ(sim.Stored(reg), value) << "register " << reg;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ctl, TraceLost, testing::ValuesIn(kTraceCases),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ctl, TraceLost, testing::Combine(testing::ValuesIn(kTraceCases), testing::Bool()),
+                         [](const auto& p) {
+                             return std::string(std::get<0>(p.param).name) +
+                                    (std::get<1>(p.param) ? "WithStats" : "");
+                         });
 
 // ---- Standard output lost --------------------------------------------------
 
