@@ -22,6 +22,20 @@ struct TModuleConfig {
     bool operator==(const TModuleConfig&) const = default;
 };
 
+// What the program last wrote to the live outputs of a module. The module
+// cannot be asked for them, so this is all the program knows of them; it
+// belongs to the connection and module it was written through, and means
+// nothing for another (OutputsOf).
+struct TLiveOutputs {
+    uint8_t Kind = 0;
+    uint32_t Handle = 0;
+    uint8_t Address = 0;
+    bool DoutKnown = false;
+    uint8_t Dout = 0;
+    bool PwmKnown = false;
+    uint16_t Pwm = 0;
+};
+
 // Texts are Windows-1250 bytes.
 struct TData {
     uint8_t Kind = 0;
@@ -38,10 +52,18 @@ struct TData {
     std::string ModuleIdent;
     TInitParams InitParams{};
     TModuleConfig ModuleConfig{};
+    TLiveOutputs LastOutputs{};
 };
 
 // A connection counts as open only with both set.
 inline bool IsConnected(const TData& data) { return data.Connected != 0 && data.Handle != 0; }
+
+// The outputs last written to the module at address through the record's
+// present connection; nothing known when they were written elsewhere.
+TLiveOutputs OutputsOf(const TData& data, uint8_t address);
+// Notes a successful write of the digital outputs or of the PWM value.
+void NoteDoutWritten(TData& data, uint8_t address, uint8_t dout);
+void NotePwmWritten(TData& data, uint8_t address, uint16_t pwm);
 
 TModuleConfig DefaultModuleConfig();
 void SetDefaults(TData* data);

@@ -1,6 +1,7 @@
 // Local wall-clock time for the lines of a watch and of a recording.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct TLocalTime {
@@ -9,6 +10,12 @@ struct TLocalTime {
 };
 
 TLocalTime LocalTimeNow();
+// The local time of an instant given in milliseconds since 1970-01-01 UTC,
+// with the zone's offset in force then (a recording exported later keeps
+// each sample's own offset across a change to summer time).
+TLocalTime LocalTimeAt(int64_t unixMs);
+// Milliseconds since 1970-01-01 UTC now.
+int64_t UnixMsNow();
 
 // A local date and time as the platform gives it, and the zone's offset
 // from UTC then, in minutes (east positive).

@@ -22,6 +22,7 @@
 #include "ui/OkamPWM.h"
 #include "ui/Pripojeni.h"
 #include "ui/ProvozLinky.h"
+#include "ui/Prubeh.h"
 #include "ui/QtText.h"
 #include "ui/StatReg.h"
 
@@ -70,6 +71,8 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
     connect(AddItem(service, this, "ModulyNaSbernici1", "&Moduly na sběrnici"), &QAction::triggered, this,
             &TForm1::ModulyNaSbernici1Click);
     // The windows' entries: "&Průběh", "Pro&voz linky".
+    connect(AddItem(service, this, "Prubeh1", "&Průběh"), &QAction::triggered, this,
+            [this] { TPrubeh::Open(Data(), this); });
     connect(AddItem(service, this, "ProvozLinky1", "Pro&voz linky"), &QAction::triggered, this,
             [this] { TProvozLinky::Open(this); });
     connect(AddItem(service, this, "UlozitKonfiguraci1", "&Uložit konfiguraci modulu…"), &QAction::triggered,

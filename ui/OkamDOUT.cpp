@@ -84,5 +84,6 @@ void TForm9::Button1Click() {
     TCellBlock reply{};
     ModuleTransaction(rec.Kind, rec.Handle, m_moduleAddress, 1, 64, d0, d1, d2, d3, d4, status, reply);
     const std::string text = ResultMessage(rec.Kind, status);
+    if (status == 0) NoteDoutWritten(*m_data, m_moduleAddress, OutputByte());
     m_statusBar1->Show(status != 0 ? " " + text : std::string(" Data zapsána"));
 }

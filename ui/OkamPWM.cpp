@@ -77,5 +77,6 @@ void TForm3::Button1Click() {
     TCellBlock reply{};
     ModuleTransaction(rec.Kind, rec.Handle, m_moduleAddress, 1, 0, d0, d1, d2, d3, d4, status, reply);
     const std::string text = ResultMessage(rec.Kind, status);
+    if (status == 0) NotePwmWritten(*m_data, m_moduleAddress, static_cast<uint16_t>(value));
     m_statusBar1->Show(status != 0 ? " " + text : std::string(" Hodnota zapsána"));
 }
