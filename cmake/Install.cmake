@@ -74,10 +74,9 @@ command-line tool rq905ctl and the module simulator rq905-sim.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Dependencies from the libraries actually linked; the SVG plug-in draws
-# the window icon and is loaded, not linked.
+# Dependencies from the libraries actually linked; the window icon is PNGs
+# in the program's resources and needs no SVG plug-in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

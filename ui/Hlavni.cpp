@@ -25,6 +25,7 @@
 #include "ui/Prubeh.h"
 #include "ui/QtText.h"
 #include "ui/StatReg.h"
+#include "ui/WindowIcon.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ QAction* AddItem(QWidget* menu, QObject* owner, const char* name, const char* ca
 TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(std::move(settingsPath)) {
     setObjectName("Form1");
     setWindowTitle(ToQt(" RQ-905 (v.1.02) -  nastavení modulu"));
-    setWindowIcon(QIcon(":/rq905.svg"));
+    setWindowIcon(WindowIcon());
     resize(600, 400);
 
     QMenuBar* bar = menuBar();
