@@ -2,9 +2,14 @@
 // pseudo-terminal, with the simulator's line-time emulation, against the
 // physical floor: what each address must take on the line at least. The
 // driver is driven directly through its ABI, in the scan mode and, for
-// comparison, in the tight mode a scan used before. Prints figures; judges
-// nothing.
+// comparison, in the tight mode a scan used before; on a quiet machine or
+// with every core kept busy. Each pass is a connection of its own, as each
+// run of rq905ctl scan is, so the scan mode's allowance starts from the
+// configured value every time. Prints figures; judges nothing.
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DriverLib.h"
@@ -60,6 +66,34 @@ Pass Scan(simharness::DriverLib& com, std::uint32_t handle, double liveFloorUs) 
     return pass;
 }
 
+// One spinning process per core, as a parallel build or two `yes` keep
+// a machine busy; ended with the object.
+class Load {
+  public:
+    explicit Load(unsigned processes) {
+        for (unsigned i = 0; i < processes; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                volatile unsigned long spins = 0;
+                for (;;) {
+                    spins = spins + 1;
+                }
+            }
+            if (pid > 0) m_pids.push_back(pid);
+        }
+    }
+    ~Load() {
+        for (const pid_t pid : m_pids) ::kill(pid, SIGKILL);
+        for (const pid_t pid : m_pids) ::waitpid(pid, nullptr, 0);
+    }
+    Load(const Load&) = delete;
+    Load& operator=(const Load&) = delete;
+
+  private:
+    std::vector<pid_t> m_pids;
+};
+
 struct Mode {
     const char* name;
     std::uint32_t mode;
@@ -75,21 +109,31 @@ int main(int argc, char** argv) {
     // takes on the line, at each speed.
     const std::string scanValueGiven = argc > 2 ? argv[2] : "";
     const bool percent = !scanValueGiven.empty() && scanValueGiven.back() == '%';
-    // "scan": the scan mode alone, without the tight mode beside it.
-    const bool scanOnly = argc > 3 && std::string(argv[3]) == "scan";
+    // "scan": the scan mode alone, without the tight mode beside it;
+    // "loaded": with a spinning process per core.
+    bool scanOnly = false;
+    bool loaded = false;
+    for (int i = 3; i < argc; ++i) {
+        scanOnly = scanOnly || std::string(argv[i]) == "scan";
+        loaded = loaded || std::string(argv[i]) == "loaded";
+    }
     ::unsetenv("RQ905_TRACE");
     const auto dir = std::filesystem::temp_directory_path() / ("rq905-scan-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    simharness::DriverLib com(RQ905_DRIVER_DIR, "TCOM318");
+    // Another build's drivers, to set one beside the other.
+    const char* driverDir = std::getenv("RQ905_BENCH_DRIVER_DIR");
+    const std::string drivers = driverDir != nullptr ? driverDir : RQ905_DRIVER_DIR;
+    simharness::DriverLib com(drivers, "TCOM318");
     if (!com.Loaded()) {
-        std::fprintf(stderr, "cannot load the driver library from %s\n", RQ905_DRIVER_DIR);
+        std::fprintf(stderr, "cannot load the driver library from %s\n", drivers.c_str());
         return 1;
     }
 
     int failures = 0;
-    std::printf("Scan of %u addresses with modules and %u silent, pseudo-terminal, line-time emulation\n",
-                kModules, kSilent);
-    std::printf("median of %d passes\n", passes);
+    const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+    std::printf("Scan of %u addresses with modules and %u silent, pseudo-terminal, line-time emulation%s\n",
+                kModules, kSilent, loaded ? ", every core kept busy" : "");
+    std::printf("median of %d passes; drivers from %s\n", passes, drivers.c_str());
     for (const std::uint32_t speed : {9600U, 115200U}) {
         const auto index = *wire::SpeedIndex(speed);
         const std::uint32_t toolValue[] = {100, 100, 50, 25, 13, 7, 5, 5, 5};
@@ -125,13 +169,24 @@ int main(int argc, char** argv) {
                 continue;
             }
             const std::uint32_t value = mode.value;
-            if (com.setConfig(handle, speed, value, mode.mode) != 0) {
+            // A connection of its own for each pass, as a run of rq905ctl
+            // has; outside the time measured.
+            const auto connect = [&] {
+                com.done(&handle);
+                return com.initParam(&handle, 1) == 0 && com.setConfig(handle, speed, value, mode.mode) == 0;
+            };
+            if (!connect()) {
                 std::fprintf(stderr, "SetConfig refused mode %u value %u\n", mode.mode, value);
                 return 1;
             }
+            const Load load(loaded ? cores : 0);
             Scan(com, handle, liveFloor);  // warm-up
             std::vector<Pass> results;
             for (int i = 0; i < passes; ++i) {
+                if (!connect()) {
+                    std::fprintf(stderr, "cannot reach the simulator again\n");
+                    return 1;
+                }
                 results.push_back(Scan(com, handle, liveFloor));
             }
             std::sort(results.begin(), results.end(), [](const Pass& a, const Pass& b) {

@@ -114,7 +114,14 @@ Result Link::Configure(const LineConfig& config) {
         r = m_transport->SetSpeed(config.speed);
     }
     if (r == Result::Ok) {
+        // The same configuration again keeps what the scan has learnt.
+        if (config.speed != m_config.speed || config.allowanceMs != m_config.allowanceMs ||
+            config.mode != m_config.mode || !m_configured) {
+            m_scanWait.Reset(std::chrono::microseconds(config.allowanceMs * kScanAllowanceUnitUs));
+            m_scanSilent = false;
+        }
         m_config = config;
+        m_configured = true;
     }
     if (m_trace) {
         m_trace->SetConfig(config.speed, config.allowanceMs, config.mode, r);
@@ -177,10 +184,15 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
         record->request = frame;
     }
 
-    auto deadline = Clock::now() + ReplyTimeout(m_config, m_udpTimeoutMs, m_udp);
-    // Scan mode on a byte stream: the deadline is the first byte's; bytes
-    // that come move it on by what a frame still lacks, up to a bound.
+    // Scan mode on a byte stream: the deadline is the first byte's, with the
+    // allowance the replies so far have earned; bytes that come move it on
+    // by what a frame still lacks, up to a bound.
     const bool firstByteRule = m_config.mode == kScanMode && !m_transport->Datagrams();
+    const auto firstByteDue =
+        std::chrono::microseconds(wire::LineTimeUs(wire::kRequestSize + 1, m_config.speed));
+    const auto sent = Clock::now();
+    auto deadline = sent + (firstByteRule ? firstByteDue + m_scanWait.Allowance()
+                                          : ReplyTimeout(m_config, m_udpTimeoutMs, m_udp));
     const auto scanSlack = std::max<std::chrono::microseconds>(
         std::chrono::microseconds(m_config.allowanceMs * kScanAllowanceUnitUs),
         std::chrono::milliseconds(kScanTrailSlackMs));
@@ -189,6 +201,12 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     if (Result r = m_transport->Discard(); r != Result::Ok) {
         return {r, {}};
     }
+    if (firstByteRule && m_scanSilent && m_transport->DiscardedInput()) {
+        m_scanWait.Late();
+    }
+    m_scanSilent = false;
+    const Refused refusedBefore = RefusedReplies();
+    std::optional<Clock::time_point> firstByte;
     if (Result r = m_transport->Write(frame, deadline); r != Result::Ok) {
         return {r, {}};
     }
@@ -250,6 +268,9 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                 }
             }
         } else {
+            if (!firstByte) {
+                firstByte = Clock::now();
+            }
             streamBytes += chunk.size();
             m_decoder.Feed(chunk);
             const std::size_t crcErrorsBefore = m_decoder.CrcErrors();
@@ -270,6 +291,12 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                 logDrops();
             }
             m_damaged += m_decoder.CrcErrors() - crcErrorsBefore;
+            if (reply && firstByteRule && streamBytes == wire::kReplySize &&
+                RefusedReplies() == refusedBefore) {
+                // Only a clean reply says when the module's first byte came.
+                m_scanWait.Replied(std::chrono::duration_cast<std::chrono::microseconds>(*firstByte - sent) -
+                                   firstByteDue);
+            }
             if (!reply) {
                 if (m_decoder.CrcErrors() > 0) {
                     corrupted = true;
@@ -297,6 +324,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     // In a scan, bytes that made no valid frame are a reply that was there
     // and came out garbled, as the replies of two modules at one address do.
     const bool garbled = firstByteRule && streamBytes > 0;
+    m_scanSilent = firstByteRule && streamBytes == 0;
     return {corrupted || garbled ? Result::CrcError : Result::Timeout, {}};
 }
 

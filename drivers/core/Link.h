@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 
+#include "ScanWait.h"
 #include "Trace.h"
 #include "Transport.h"
 #include "Wire.h"
@@ -105,6 +106,12 @@ class Link {
     wire::ReplyDecoder m_decoder;
     std::vector<wire::ReplyDecoder::Dropped> m_drops;  // filled only for a trace
     std::unique_ptr<Tracer> m_trace;
+    // Scan mode on a byte stream: the allowance in force, and whether the
+    // last transaction heard nothing at all, so that input found waiting
+    // before the next request is its reply, come late.
+    ScanWait m_scanWait;
+    bool m_scanSilent = false;
+    bool m_configured = false;
 };
 
 }  // namespace drv

@@ -67,7 +67,9 @@ class SerialTransport final : public Transport {
     // empty, so only a non-empty queue is flushed.
     Result Discard() override {
         int pending = 0;
-        if (::ioctl(m_fd, FIONREAD, &pending) != 0 || pending > 0) {
+        const bool known = ::ioctl(m_fd, FIONREAD, &pending) == 0;
+        m_discardedInput = known && pending > 0;
+        if (!known || pending > 0) {
             ::tcflush(m_fd, TCIFLUSH);
         }
         return Result::Ok;

@@ -66,6 +66,9 @@ class SerialTransport final : public Transport {
     // As on POSIX, bytes still inside a converter are not reached; the tag
     // check in the transaction keeps them from being taken for the answer.
     Result Discard() override {
+        COMSTAT stat{};
+        DWORD errors = 0;
+        m_discardedInput = ClearCommError(m_port, &errors, &stat) && stat.cbInQue > 0;
         PurgeComm(m_port, PURGE_RXCLEAR);
         return Result::Ok;
     }

@@ -36,6 +36,10 @@ class Transport {
     // Throws away whatever arrived before the request, so that a late reply
     // of an earlier transaction is not read at all where that is possible.
     virtual Result Discard() = 0;
+    // Whether the last Discard found input waiting (as far as the
+    // transport can tell): in a scan, the reply to the request before,
+    // come after its wait had ended.
+    bool DiscardedInput() const { return m_discardedInput; }
     virtual Result Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) = 0;
     // Waits for input until the deadline. Ok with an empty chunk means the
     // deadline passed in silence.
@@ -43,6 +47,9 @@ class Transport {
     // True when each Read yields exactly one datagram, so frame boundaries
     // are known; false for a byte stream.
     virtual bool Datagrams() const = 0;
+
+  protected:
+    bool m_discardedInput = false;
 };
 
 struct Opened {

@@ -28,9 +28,11 @@ class ScriptedTransport final : public drv::Transport {
     }
     drv::Result Discard() override {
         ++discards;
+        m_discardedInput = inputWaiting;
         return Result::Ok;
     }
     drv::Result Write(std::span<const std::uint8_t> bytes, drv::Clock::time_point) override {
+        writtenAt = drv::Clock::now();
         const auto request = wire::DecodeRequest(bytes);
         EXPECT_TRUE(request.has_value());
         if (request) {
@@ -47,6 +49,7 @@ class ScriptedTransport final : public drv::Transport {
             chunk = std::move(m_incoming.front());
             m_incoming.pop_front();
         } else {
+            waited = std::chrono::duration_cast<std::chrono::microseconds>(deadline - writtenAt);
             std::this_thread::sleep_until(deadline);
         }
         return Result::Ok;
@@ -56,6 +59,9 @@ class ScriptedTransport final : public drv::Transport {
     std::vector<wire::Request> sent;
     int discards = 0;
     std::uint32_t speed = 0;
+    bool inputWaiting = false;  // what Discard finds
+    drv::Clock::time_point writtenAt;
+    std::chrono::microseconds waited{0};  // the last wait in silence, from the write
 
   private:
     Script m_script;
@@ -218,7 +224,9 @@ const LinkCase kCases[] = {
     {"DatagramSilent", true, [](const wire::Request&) { return std::vector<Bytes>{}; }, Result::Timeout},
     // A scan tells garbled replies from silence, and a second answer from one.
     {"ScanGarbled", false,
-     [](const wire::Request&) { return std::vector<Bytes>{Bytes{0x52, 0x01, 0xC0, 0x00, 0x3D, 0x12}}; },
+     [](const wire::Request&) {
+         return std::vector<Bytes>{Bytes{0x52, 0x01, 0xC0, 0x00, 0x3D, 0x12}};
+     },
      Result::CrcError, 4},
     {"ScanLateReplyOnly", false,
      [](const wire::Request& r) {
@@ -229,7 +237,9 @@ const LinkCase kCases[] = {
     {"ScanClean", false, [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; },
      Result::Ok, 4},
     {"ScanDatagramTwice", true,
-     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))}; },
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))};
+     },
      Result::Collision, 4},
     {"ScanDatagramThenOthers", true,
      [](const wire::Request& r) {
@@ -238,7 +248,9 @@ const LinkCase kCases[] = {
      },
      Result::Ok, 4},
     {"DatagramTwiceOutsideAScan", true,
-     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))}; },
+     [](const wire::Request& r) {
+         return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))};
+     },
      Result::Ok},
 };
 
@@ -288,6 +300,38 @@ TEST(Link, CellsAboveAByteAreRefusedUnsent) {
     EXPECT_EQ(link.Transact({256, 0, 64, 0, 0, 0, 0, 0}).result, Result::BadParameter);
     EXPECT_EQ(link.Transact({1, 0, 64, 0, 0, 0, 0, 0x100}).result, Result::BadParameter);
     EXPECT_TRUE(t->sent.empty());
+}
+
+// Scan mode on a byte stream: the wait for a reply's first byte comes down
+// from the configured allowance as replies come at once, and widens again
+// when input is found waiting after a silent address (its reply, late).
+TEST(Link, ScanWaitFollowsTheReplies) {
+    auto transport = std::make_unique<ScriptedTransport>(
+        [](const wire::Request& r) {
+            return r.address < 100 ? std::vector<Bytes>{Frame(AnswerTo(r))} : std::vector<Bytes>{};
+        },
+        false);
+    ScriptedTransport* t = transport.get();
+    drv::Link link(std::move(transport), false, 0);
+    ASSERT_EQ(link.Configure({115200, 50, 4}), Result::Ok);
+    const auto due = static_cast<std::int64_t>(wire::LineTimeUs(wire::kRequestSize + 1, 115200));
+    const auto silentWait = [&] {
+        EXPECT_EQ(link.Transact({200, 200, 0, 0, 0, 0, 0, 0}).result, Result::Timeout);
+        return static_cast<double>(t->waited.count() - due);
+    };
+    EXPECT_NEAR(silentWait(), 5000, 300);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
+    EXPECT_NEAR(silentWait(), 2000, 300);
+    // The same configuration again keeps what was learnt.
+    ASSERT_EQ(link.Configure({115200, 50, 4}), Result::Ok);
+    EXPECT_NEAR(silentWait(), 2000, 300);
+    t->inputWaiting = true;
+    EXPECT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
+    t->inputWaiting = false;
+    EXPECT_NEAR(silentWait(), 5000, 300);
+    // Another configuration starts again from its own value.
+    ASSERT_EQ(link.Configure({115200, 30, 4}), Result::Ok);
+    EXPECT_NEAR(silentWait(), 3000, 300);
 }
 
 struct ConfigCase {

@@ -1,0 +1,51 @@
+// The scan mode's turnaround allowance, following the replies the scan
+// itself sees, as TCP's retransmission time-out follows its round trips
+// (RFC 6298): a smoothed wait plus a multiple of its variation. SetConfig's
+// allowance is the safe start; replies that come early and steadily bring
+// the allowance down towards the module's turnaround, never below it, and
+// a reply that came after its wait had ended widens it again at once (a
+// busy PC, whose tty work is late by milliseconds).
+#pragma once
+
+#include <chrono>
+
+namespace drv {
+
+// The module begins its reply within this long of the request's last stop
+// bit.
+inline constexpr std::chrono::microseconds kModuleTurnaround{2000};
+// The largest allowance the scan mode takes (SetConfig's 1000 tenths).
+inline constexpr std::chrono::microseconds kMaxScanAllowance{100000};
+
+class ScanWait {
+  public:
+    // As RFC 6298: the smoothed wait takes an eighth of each new one, its
+    // variation a quarter, and the allowance is the wait plus four
+    // variations, at least the timer's grain.
+    static constexpr int kVariationFactor = 4;
+    static constexpr std::chrono::microseconds kGrain{100};
+    // A late reply widens the allowance to twice what it was (at least the
+    // safe start); that floor then falls by a 32nd with each reply seen in
+    // time, so one busy moment is not forgotten after a few replies.
+    static constexpr int kLateDecay = 32;
+
+    // configured: SetConfig's allowance. A value below the module's
+    // turnaround is the caller's own choice and is kept as the floor.
+    void Reset(std::chrono::microseconds configured);
+    std::chrono::microseconds Allowance() const;
+    // A reply's first byte came this long after the request's line time and
+    // one byte time: the turnaround and what the PC added.
+    void Replied(std::chrono::microseconds waited);
+    // A reply came after the wait had ended.
+    void Late();
+
+  private:
+    double m_configured = 0;
+    double m_floor = 0;
+    double m_smoothed = 0;
+    double m_variation = 0;
+    double m_lateFloor = 0;
+    bool m_sampled = false;
+};
+
+}  // namespace drv
