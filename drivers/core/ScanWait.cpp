@@ -16,12 +16,11 @@ void ScanWait::Reset(std::chrono::microseconds configured) {
 
 std::chrono::microseconds ScanWait::Allowance() const {
     if (!m_sampled) {
-        return std::chrono::microseconds(std::llround(std::max(m_configured, m_lateFloor)));
+        return std::chrono::microseconds(std::llround(m_configured));
     }
     const double estimate =
         m_smoothed + std::max(static_cast<double>(kGrain.count()), kVariationFactor * m_variation);
-    const double us = std::clamp(std::max(estimate, m_lateFloor), m_floor,
-                                 std::max(m_configured, static_cast<double>(kMaxScanAllowance.count())));
+    const double us = std::clamp(std::max(estimate, m_lateFloor), m_floor, m_configured);
     return std::chrono::microseconds(std::llround(us));
 }
 
@@ -40,10 +39,6 @@ void ScanWait::Replied(std::chrono::microseconds waited) {
     m_lateFloor -= m_lateFloor / kLateDecay;
 }
 
-void ScanWait::Late() {
-    const double now = static_cast<double>(Allowance().count());
-    m_lateFloor = std::min(std::max(2 * now, m_configured),
-                           std::max(m_configured, static_cast<double>(kMaxScanAllowance.count())));
-}
+void ScanWait::Late() { m_lateFloor = m_configured; }
 
 }  // namespace drv

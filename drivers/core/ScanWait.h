@@ -1,10 +1,11 @@
 // The scan mode's turnaround allowance, following the replies the scan
 // itself sees, as TCP's retransmission time-out follows its round trips
 // (RFC 6298): a smoothed wait plus a multiple of its variation. SetConfig's
-// allowance is the safe start; replies that come early and steadily bring
-// the allowance down towards the module's turnaround, never below it, and
-// a reply that came after its wait had ended widens it again at once (a
-// busy PC, whose tty work is late by milliseconds).
+// allowance is the safe start and the most it ever takes; replies that
+// come early and steadily bring the allowance down towards the module's
+// turnaround, never below it, and a reply that came after its wait had
+// ended puts it back to the safe start at once (a busy PC, whose tty work
+// is late by milliseconds).
 #pragma once
 
 #include <chrono>
@@ -14,8 +15,6 @@ namespace drv {
 // The module begins its reply within this long of the request's last stop
 // bit.
 inline constexpr std::chrono::microseconds kModuleTurnaround{2000};
-// The largest allowance the scan mode takes (SetConfig's 1000 tenths).
-inline constexpr std::chrono::microseconds kMaxScanAllowance{100000};
 
 class ScanWait {
   public:
@@ -24,9 +23,9 @@ class ScanWait {
     // variations, at least the timer's grain.
     static constexpr int kVariationFactor = 4;
     static constexpr std::chrono::microseconds kGrain{100};
-    // A late reply widens the allowance to twice what it was (at least the
-    // safe start); that floor then falls by a 32nd with each reply seen in
-    // time, so one busy moment is not forgotten after a few replies.
+    // A late reply puts the allowance back to the safe start; that floor
+    // then falls by a 32nd with each reply seen in time, so that one busy
+    // moment is not forgotten after a few replies.
     static constexpr int kLateDecay = 32;
 
     // configured: SetConfig's allowance. A value below the module's

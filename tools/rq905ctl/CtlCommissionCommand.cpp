@@ -86,7 +86,8 @@ TProbe TCommissionRun::ProbeAt(uint8_t address, uint8_t speedIndex) {
     const TLinkOutcome line = ConfigureLine(m_data, speedIndex, kScanMode, ScanAllowance(speedIndex, 0));
     if (line.code != 0) {
         probe.result = TProbeResult::Failed;
-        probe.failure = line;
+        probe.failure.code = line.code;
+        probe.failure.text = line.text;
         return probe;
     }
     return Probe(m_data, address);

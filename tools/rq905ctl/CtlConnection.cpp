@@ -49,15 +49,14 @@ TReply TransactBytes(const TData& data, uint8_t address, uint8_t command, uint8_
     return r;
 }
 
-uint32_t ScanAllowance(uint8_t speedIndex, uint32_t atLeastMs) {
-    const uint32_t table = kScanAllowance[std::min<uint8_t>(speedIndex, kSpeedCount - 1)];
-    return std::max(table, atLeastMs * 10);
+TLinkOutcome LineFailure(const TData& data, uint32_t code) {
+    return {code, kInitFailedText + ResultMessage(data.Kind, code)};
 }
 
 TLinkOutcome ConfigureLine(TData& data, uint8_t speedIndex, uint32_t mode, uint32_t value) {
     const uint32_t result = InterfaceSetConfig(data.Kind, data.Handle, SpeedFromIndex(speedIndex),
                                                value != 0 ? value : SpeedConfigValue(speedIndex), mode);
-    if (result != 0) return {result, kInitFailedText + ResultMessage(data.Kind, result)};
+    if (result != 0) return LineFailure(data, result);
     data.Speed = SpeedFromIndex(speedIndex);
     return {};
 }
@@ -106,56 +105,15 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode, uint32_t value) {
 }
 
 TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus) {
-    std::string parts[3];
-    for (uint8_t index = 0; index < 3; ++index) {
-        const TReply r = Transact(data, address, 200, index);
-        if (r.interrupted) return Interrupted();
-        if (index == 0 && firstStatus != nullptr) *firstStatus = r.status;
-        if (r.status != 0) return {r.status, ResultMessage(data.Kind, r.status)};
-        for (int i = 1; i <= 4; ++i) parts[index].push_back(static_cast<char>(r.d[i]));
-    }
-    ident.name = parts[0] + parts[1];
-    ident.version = parts[2];
-    return {};
+    const busscan::TIdentOutcome outcome =
+        busscan::Identify(data.Kind, data.Handle, address, ident, InterruptRequested);
+    if (firstStatus != nullptr) *firstStatus = outcome.firstStatus;
+    if (outcome.interrupted) return Interrupted();
+    return {outcome.code, outcome.text};
 }
 
 TProbe Probe(const TData& data, uint8_t address) {
-    TProbe probe;
-    for (unsigned attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        uint8_t firstStatus = 0;
-        const TLinkOutcome outcome = Identify(data, address, probe.ident, &firstStatus);
-        if (outcome.interrupted) {
-            probe.result = TProbeResult::Interrupted;
-            return probe;
-        }
-        if (outcome.code == 0) {
-            probe.result = TProbeResult::Module;
-            return probe;
-        }
-        if (outcome.code == kCodeCollision) {
-            probe.result = TProbeResult::Collision;
-            return probe;
-        }
-        if (outcome.code != kCodeDamaged) {
-            // Silence at once is nobody there; silence after a damaged
-            // reply leaves the damage to be told.
-            const bool silent = outcome.code == 11 && firstStatus == 11;
-            if (attempt == 0 && silent) {
-                probe.result = TProbeResult::Silent;
-                return probe;
-            }
-            if (attempt == 0 || !silent) probe.failure = outcome;
-            probe.result = TProbeResult::Failed;
-            return probe;
-        }
-        probe.failure = outcome;
-    }
-    probe.result = TProbeResult::Collision;
-    return probe;
-}
-
-std::string CollisionText(uint8_t address) {
-    return "kolize adres: více modulů na adrese " + IntToStr(address) + "?";
+    return busscan::Probe(data.Kind, data.Handle, address, InterruptRequested);
 }
 
 TLinkOutcome Connect(TData& data, TIdent& ident) {

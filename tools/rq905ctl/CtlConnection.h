@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "BusScan.h"
 #include "CtlArgs.h"
 #include "core/Dekl.h"
 #include "core/SmallFile.h"
@@ -39,19 +40,12 @@ TReply TransactBytes(const TData& data, uint8_t address, uint8_t command, uint8_
                      const uint8_t (&d)[5]);
 
 // How long the driver waits for a reply: the tool's standard mode, the
-// tight one, or the scan mode, which waits for a reply's first byte only.
+// tight one, or the scan mode (busscan), which waits for a reply's first
+// byte only.
 inline constexpr uint32_t kStandardMode = 2;
 inline constexpr uint32_t kTightMode = 1;
-inline constexpr uint32_t kScanMode = 4;
-
-// The scan mode's turnaround allowance by speed index, in tenths of a ms:
-// the module's 2 ms and a quarter of what a silent address takes on the
-// line, so a scan stays near the line's floor and slow lines get room.
-inline constexpr std::array<uint32_t, kSpeedCount> kScanAllowance{608, 317, 171, 98, 61, 43, 34, 31, 28};
-
-// The allowance at a speed, raised to atLeastMs (0: the table's) for a
-// converter that holds received bytes back.
-uint32_t ScanAllowance(uint8_t speedIndex, uint32_t atLeastMs);
+using busscan::kScanMode;
+using busscan::ScanAllowance;
 
 // Fills InitParams by kind, binds the library and configures the line; on
 // success data is connected (Connected, Handle). value 0 is the tool's own
@@ -62,31 +56,20 @@ TLinkOutcome OpenLink(TData& data, uint32_t mode, uint32_t value = 0);
 // Sets an open link to another speed without a new Init.
 TLinkOutcome ConfigureLine(TData& data, uint8_t speedIndex, uint32_t mode, uint32_t value);
 
-struct TIdent {
-    std::string name;     // 8 characters
-    std::string version;  // 4 characters
-    std::string Text() const { return name + " v." + version; }
-};
+using busscan::TIdent;
 // The three identification requests to one address. firstStatus tells
 // whether the first one failed (to a scan: nobody there).
 TLinkOutcome Identify(const TData& data, uint8_t address, TIdent& ident, uint8_t* firstStatus = nullptr);
 
-// What identification in the scan mode found at one address. Modules that
-// share an address answer together: over UDP twice (the drivers' code 31),
-// on a serial line as one garbled reply (12) time after time, where a
-// single module's damaged reply is a chance that a second try clears.
-enum class TProbeResult : uint8_t { Module, Silent, Collision, Failed, Interrupted };
-struct TProbe {
-    TProbeResult result = TProbeResult::Silent;
-    TIdent ident;          // of a module
-    TLinkOutcome failure;  // of a failure
-};
-inline constexpr unsigned kProbeAttempts = 3;
-inline constexpr uint32_t kCodeDamaged = 12;
-inline constexpr uint32_t kCodeCollision = 31;
+// What identification in the scan mode found at one address (busscan's
+// probe, stopped by a signal).
+using busscan::CollisionText;
+using busscan::TProbe;
+using busscan::TProbeResult;
 TProbe Probe(const TData& data, uint8_t address);
-// "kolize adres: více modulů na adrese N?"
-std::string CollisionText(uint8_t address);
+
+// The failure of a line that could not be set up, as the tool tells it.
+TLinkOutcome LineFailure(const TData& data, uint32_t code);
 
 // The whole set-up: OpenLink and Identify of data.ModuleAddress. On success
 // ModuleIdent is set; on failure the link is closed again.

@@ -1,6 +1,7 @@
 // rq905ctl scan: the modules of a range of addresses, at one speed or at
 // several, in the drivers' scan mode.
 #include "CtlCommands.h"
+#include "CtlInterrupt.h"
 #include "CtlRun.h"
 #include "core/Cp1250.h"
 #include "core/IntText.h"
@@ -43,64 +44,62 @@ int TScanRun::Command() {
     std::vector<std::string> found;
     std::vector<std::string> errors;
     std::vector<std::string> collisions;
-    bool done = false;
-    // Ctrl-C ends a scan early with the modules found so far.
-    for (std::size_t s = 0; s < speeds.size() && !done; ++s) {
-        if (s > 0) {
-            const TLinkOutcome line =
-                ConfigureLine(m_data, speeds[s], kScanMode, ScanAllowance(speeds[s], atLeastMs));
-            if (line.code != 0) {
-                CloseLink(m_data);
-                return Fail(line.code, line.text);
-            }
-        }
-        const std::string at = bySpeed ? ", " + IntToStr(m_data.Speed) + " Bd" : "";
-        for (unsigned a = m_o.scanFrom; a <= m_o.scanTo && !done; ++a) {
-            const auto address = static_cast<uint8_t>(a);
-            const TProbe probe = Probe(m_data, address);
-            const TIdent& ident = probe.ident;
-            const TLinkOutcome& outcome = probe.failure;
-            done = probe.result == TProbeResult::Interrupted;
-            if (probe.result == TProbeResult::Collision) {
-                // Neither module's identity can be trusted, nor silence
-                // claimed: the address is told as what it is.
-                collisions.push_back(TJsonObject()
-                                         .Number("address", address)
-                                         .Number("speed", m_data.Speed)
-                                         .Text("text", CollisionText(address))
-                                         .Str());
-                if (!m_o.json)
-                    WriteLine(m_io.err, "rq905ctl: " + CollisionText(address) +
-                                            (bySpeed ? " (" + IntToStr(m_data.Speed) + " Bd)" : ""));
-            } else if (probe.result == TProbeResult::Module) {
-                found.push_back(TJsonObject()
-                                    .Number("address", address)
-                                    .Number("speed", m_data.Speed)
-                                    .Text("name", ident.name)
-                                    .Text("version", ident.version)
-                                    .Text("ident", ident.Text())
-                                    .Str());
-                if (m_o.csv) {
-                    done =
-                        !Emit(CsvLine({IntToStr(address), IntToStr(m_data.Speed), PrintableText(ident.name),
-                                       PrintableText(ident.version), PrintableText(ident.Text())}));
-                } else if (!m_o.json) {
-                    done = !Emit("Adresa " + IntToStr(address) + at + ": " + PrintableText(ident.Text()));
-                }
-                done = done || m_o.scanFirst;
-            } else if (probe.result == TProbeResult::Failed) {
-                // Silence at an address is the normal case; anything else is
-                // worth telling (a damaged reply, a module that stopped).
-                errors.push_back(TJsonObject()
-                                     .Number("address", address)
-                                     .Number("speed", m_data.Speed)
-                                     .Number("code", outcome.code)
-                                     .Text("text", outcome.text)
+    busscan::TScanObserver observer;
+    observer.address = [&](const busscan::TScanAddress& a, const busscan::TScanProgress&) {
+        const std::string at = bySpeed ? ", " + IntToStr(a.speed) + " Bd" : "";
+        if (a.result == TProbeResult::Collision) {
+            // Neither module's identity can be trusted, nor silence
+            // claimed: the address is told as what it is.
+            collisions.push_back(TJsonObject()
+                                     .Number("address", a.address)
+                                     .Number("speed", a.speed)
+                                     .Text("text", a.text)
                                      .Str());
-                if (!m_o.json)
-                    WriteLine(m_io.err, "rq905ctl: adresa " + IntToStr(address) + at + ": " + outcome.text);
+            if (!m_o.json)
+                WriteLine(m_io.err,
+                          "rq905ctl: " + a.text + (bySpeed ? " (" + IntToStr(a.speed) + " Bd)" : ""));
+        } else if (a.result == TProbeResult::Module) {
+            found.push_back(TJsonObject()
+                                .Number("address", a.address)
+                                .Number("speed", a.speed)
+                                .Text("name", a.ident.name)
+                                .Text("version", a.ident.version)
+                                .Text("ident", a.ident.Text())
+                                .Str());
+            if (m_o.csv) {
+                return Emit(CsvLine({IntToStr(a.address), IntToStr(a.speed), PrintableText(a.ident.name),
+                                     PrintableText(a.ident.version), PrintableText(a.ident.Text())}));
             }
+            if (!m_o.json)
+                return Emit("Adresa " + IntToStr(a.address) + at + ": " + PrintableText(a.ident.Text()));
+        } else if (a.result == TProbeResult::Failed) {
+            // Silence at an address is the normal case; anything else is
+            // worth telling (a damaged reply, a module that stopped).
+            errors.push_back(TJsonObject()
+                                 .Number("address", a.address)
+                                 .Number("speed", a.speed)
+                                 .Number("code", a.code)
+                                 .Text("text", a.text)
+                                 .Str());
+            if (!m_o.json)
+                WriteLine(m_io.err, "rq905ctl: adresa " + IntToStr(a.address) + at + ": " + a.text);
         }
+        return true;
+    };
+    busscan::TScanSettings settings;
+    settings.from = m_o.scanFrom;
+    settings.to = m_o.scanTo;
+    settings.speeds = speeds;
+    settings.atLeastMs = atLeastMs;
+    settings.stopAtFirst = m_o.scanFirst;
+    // Ctrl-C ends a scan early with the modules found so far.
+    busscan::TBusScanner scanner(InterruptRequested);
+    const busscan::TScanOutcome outcome =
+        scanner.Run(m_data.Kind, m_data.Handle, settings, speeds.front(), observer);
+    if (outcome.end == busscan::TScanEnd::LineFailed) {
+        const TLinkOutcome line = LineFailure(m_data, outcome.code);
+        CloseLink(m_data);
+        return Fail(line.code, line.text);
     }
     CloseLink(m_data);
     if (m_o.json) {
