@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include <fstream>
+
 #include "DriverLib.h"
 #include "SimProcess.h"
 #include "Wire.h"
@@ -39,6 +41,10 @@ struct Pass {
     // How much later than the line's floor each module's whole reply was
     // taken: what the simulator and the PC add, the margin a scan needs.
     std::vector<double> lateUs;
+    // What each silent address took: its line time, the allowance in force
+    // and the PC's own cost. Its median shows the allowance through a busy
+    // machine's spikes.
+    std::vector<double> silentEachUs;
     double liveUs = 0;
     double silentUs = 0;
     int missed = 0;   // a module that did not answer
@@ -57,6 +63,7 @@ Pass Scan(simharness::DriverLib& com, std::uint32_t handle, double liveFloorUs) 
         const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
         const bool live = address <= kModules;
         (live ? pass.liveUs : pass.silentUs) += us;
+        if (!live) pass.silentEachUs.push_back(us);
         pass.missed += live && !answered;
         if (live && answered) {
             pass.lateUs.push_back(us - liveFloorUs);
@@ -75,6 +82,9 @@ class Load {
             const pid_t pid = ::fork();
             if (pid == 0) {
                 ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                // Holding the serial line open would keep the next
+                // connection out.
+                for (int fd = 3; fd < 1024; ++fd) ::close(fd);
                 volatile unsigned long spins = 0;
                 for (;;) {
                     spins = spins + 1;
@@ -93,6 +103,13 @@ class Load {
   private:
     std::vector<pid_t> m_pids;
 };
+
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one;
+}
 
 struct Mode {
     const char* name;
@@ -179,6 +196,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "SetConfig refused mode %u value %u\n", mode.mode, value);
                 return 1;
             }
+            const std::string loadBefore = LoadAverage();
             const Load load(loaded ? cores : 0);
             Scan(com, handle, liveFloor);  // warm-up
             std::vector<Pass> results;
@@ -189,6 +207,7 @@ int main(int argc, char** argv) {
                 }
                 results.push_back(Scan(com, handle, liveFloor));
             }
+            const std::string loadAfter = LoadAverage();
             std::sort(results.begin(), results.end(), [](const Pass& a, const Pass& b) {
                 return a.liveUs + a.silentUs < b.liveUs + b.silentUs;
             });
@@ -196,19 +215,30 @@ int main(int argc, char** argv) {
             int missed = 0;
             int phantom = 0;
             std::vector<double> late;
+            std::vector<double> silentEach;
             for (const Pass& p : results) {
                 missed += p.missed;
                 phantom += p.phantom;
                 late.insert(late.end(), p.lateUs.begin(), p.lateUs.end());
+                silentEach.insert(silentEach.end(), p.silentEachUs.begin(), p.silentEachUs.end());
             }
             std::sort(late.begin(), late.end());
             failures += missed + phantom;
             std::printf(
                 "  %-15s value %4u  with modules %8.1f ms %5.2fx   silent %8.1f ms %5.2fx   together "
-                "%5.2fx   missed %d, phantom %d\n",
+                "%5.2fx   missed %d, phantom %d   load %s to %s\n",
                 mode.name, value, median.liveUs / 1000, median.liveUs / floorLive, median.silentUs / 1000,
                 median.silentUs / floorSilent, (median.liveUs + median.silentUs) / (floorLive + floorSilent),
-                missed, phantom);
+                missed, phantom, loadBefore.c_str(), loadAfter.c_str());
+            std::sort(silentEach.begin(), silentEach.end());
+            if (!silentEach.empty()) {
+                const double lineUs = static_cast<double>(wire::LineTimeUs(wire::kRequestSize + 1, speed));
+                std::printf(
+                    "  %-15s a silent address: median %.0f us, the line's %.0f us + %.0f us (%.2fx its "
+                    "floor)\n",
+                    "", silentEach[silentEach.size() / 2], lineUs, silentEach[silentEach.size() / 2] - lineUs,
+                    silentEach[silentEach.size() / 2] / (lineUs + kTurnaroundUs));
+            }
             if (!late.empty()) {
                 std::printf(
                     "  %-15s reply taken after the floor: median %.0f us, 99%% %.0f us, max %.0f us\n", "",
