@@ -266,6 +266,8 @@ void CyclePhase(int seconds) {
     const double meanTrip = count1 > count0 ? (sum1 - sum0) / (count1 - count0) : 0;
     const double floor = 2 * kModules * (270 / kBaud + 0.002);
     const double median = Percentile(cycles, 0.5);
+    double mean = 0;
+    for (const double c : cycles) mean += c / static_cast<double>(cycles.size());
     std::printf(
         "%d modules at 115200 Bd: poll cycle median %.1f ms, floor %.1f ms (%d transactions), "
         "%.3fx (target <= 1.1x)\n",

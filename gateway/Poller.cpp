@@ -57,6 +57,7 @@ TPoller::TPoller(const TConnectionOverrides& connection, std::vector<TGatewayLin
         if (connection.speed) data.Speed = *connection.speed;
         ApplyTarget(data, m_lines[l].target);
         m_data.push_back(data);
+        m_transactionLimit = std::max(m_transactionLimit, TransactionLimit(data));
         TLineMetrics metrics;
         metrics.name = m_lines[l].name;
         m_lineMetrics.push_back(metrics);
@@ -126,11 +127,9 @@ void TPoller::Snapshot(std::vector<TModuleMetrics>& modules, std::vector<TLineMe
 std::chrono::microseconds TPoller::MaxAge() const {
     // A sample is as old as a cycle at most, and a read may come while the
     // next one's transaction runs.
-    microseconds limit{0};
-    for (const TData& data : m_data) limit = std::max(limit, TransactionLimit(data));
     const microseconds period =
         std::max<microseconds>(std::chrono::milliseconds(m_pollMs.load()), microseconds(m_cycleUs.load()));
-    return period + limit;
+    return period + m_transactionLimit;
 }
 
 bool TPoller::UseLine(std::size_t line) {
@@ -160,7 +159,8 @@ void TPoller::CloseOpenLine() {
 uint8_t TPoller::Transact(TModule& module, uint8_t command, uint8_t index, uint8_t (&d)[5]) {
     const TData& data = m_data[module.line];
     TCellBlock reply{};
-    uint8_t status = 0;
+    // A closed line leaves the status untouched: it must not read as done.
+    uint8_t status = kResultNotBound;
     const auto start = Clock::now();
     ModuleTransaction(data.Kind, data.Handle, module.m.address, command, index, d[0], d[1], d[2], d[3], d[4],
                       status, reply);
@@ -286,7 +286,9 @@ void TPoller::Run() {
         for (std::size_t l = 0; l < m_lines.size(); ++l) {
             m_lineBusy[l] = microseconds(0);
             const auto lineStart = Clock::now();
-            const bool open = UseLine(l);
+            // A write between two polls may have taken the driver to another
+            // line; a line that failed to open is not tried again this cycle.
+            bool failed = false;
             for (TModule& module : m_modules) {
                 if (module.line != l) continue;
                 RunJobs();
@@ -294,9 +296,10 @@ void TPoller::Run() {
                     std::lock_guard lock(m_mutex);
                     if (m_stop) return;
                 }
-                if (open) {
+                if (!failed && UseLine(l)) {
                     Poll(module);
                 } else {
+                    failed = true;
                     MarkDown(module);
                 }
             }

@@ -108,6 +108,7 @@ class TPoller : public TModuleSource {
     std::array<int16_t, 256> m_index;
     std::atomic<uint32_t> m_pollMs;
     std::atomic<int64_t> m_cycleUs{0};
+    std::chrono::microseconds m_transactionLimit{0};  // the slowest line's
     int m_openLine = -1;
 
     std::mutex m_mutex;  // the cache and the queue

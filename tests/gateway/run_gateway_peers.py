@@ -69,9 +69,9 @@ class Child:
 
 
 class Sim(Child):
-    def __init__(self, tmp):
-        super().__init__([os.path.join(BIN, "rq905-sim"), "--fresh", "--state", os.path.join(tmp, "state"),
-                          "--udp", "0", "--modules", "2", "--address", "1"], stdin=subprocess.PIPE)
+    def __init__(self, tmp, address=1, name="state"):
+        super().__init__([os.path.join(BIN, "rq905-sim"), "--fresh", "--state", os.path.join(tmp, name),
+                          "--udp", "0", "--modules", "2", "--address", str(address)], stdin=subprocess.PIPE)
         m = self.wait_for(r"^udp [\d.]+:(\d+)")
         self.port = int(m.group(1)) if m else 0
         self.wait_for("^ready")
@@ -267,8 +267,38 @@ def case_service(tmp):
         sim.stop()
 
 
+def case_lines(tmp):
+    """Two converters from a --targets file: one poll thread, one driver,
+    each line opened in its turn."""
+    from pymodbus.client import ModbusTcpClient
+    a, b = Sim(tmp, 1, "a"), Sim(tmp, 5, "b")
+    targets = os.path.join(tmp, "targets")
+    with open(targets, "w") as f:
+        f.write("# two converters\nlan:127.0.0.1:%d 1,2\nlan:127.0.0.1:%d 5\n" % (a.port, b.port))
+    gw = Gateway(a.port, "--targets", targets, "--allow-write")
+    try:
+        a.command("inputs 0x11")
+        b.command("inputs 0x22")
+        client = ModbusTcpClient("127.0.0.1", port=gw.modbus)
+        client.connect()
+
+        def inputs(unit):
+            r = client.read_discrete_inputs(0, 8, slave=unit)
+            return None if r.isError() else sum(1 << i for i, v in enumerate(r.bits[:8]) if v)
+        check("first line's module", eventually(lambda: inputs(2) == 0x11), inputs(2))
+        check("second line's module", eventually(lambda: inputs(5) == 0x22), inputs(5))
+        r = client.write_coils(0, [True] * 8, slave=5)
+        check("a write on the second line", not r.isError() and b.wait_for(r"module 5: outputs 0xff", 5), r)
+        a.command("inputs 0x44")
+        check("polls go on on the first line after it", eventually(lambda: inputs(1) == 0x44), inputs(1))
+        client.close()
+    finally:
+        for p in (gw, a, b):
+            p.stop()
+
+
 def main():
-    if CASE == "modbus":
+    if CASE in ("modbus", "lines"):
         missing = [t for t in ("mbpoll",) if shutil.which(t) is None]
         try:
             import pymodbus.client  # noqa: F401
@@ -278,7 +308,8 @@ def main():
             print("missing " + ", ".join(missing) + " (scripts/deps.sh installs them)")
             sys.exit(77)
     with tempfile.TemporaryDirectory(prefix="rq905-gw-") as tmp:
-        {"modbus": case_modbus, "prometheus": case_prometheus, "service": case_service}[CASE](tmp)
+        cases = {"modbus": case_modbus, "prometheus": case_prometheus, "service": case_service, "lines": case_lines}
+        cases[CASE](tmp)
     sys.exit(1 if failures else 0)
 
 
