@@ -2,6 +2,9 @@
 # Installed, the program is called rq905, as Linux users type it; the build
 # tree keeps W_RQ905.
 set(rq905_programs rq905ctl rq905-sim)
+if(TARGET rq905-gateway)
+    list(APPEND rq905_programs rq905-gateway)
+endif()
 install(TARGETS ${rq905_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET W_RQ905)
     install(TARGETS W_RQ905 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -35,7 +38,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/cz.rq905.rq905.metainfo.xml DESTINATIO
 # gzip header, so that two builds give the same package.
 find_program(RQ905_GZIP gzip REQUIRED)
 set(rq905_gz_files)
-foreach(page rq905 rq905ctl rq905-sim)
+set(rq905_man_pages rq905 rq905ctl rq905-sim)
+if(TARGET rq905-gateway)
+    list(APPEND rq905_man_pages rq905-gateway)
+endif()
+foreach(page ${rq905_man_pages})
     set(man ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
     configure_file(data/man/${page}.1.in ${man} @ONLY)
     add_custom_command(OUTPUT ${man}.gz
@@ -59,6 +66,18 @@ set(rq905_docdir ${CMAKE_INSTALL_DATADIR}/doc/rq905)
 install(FILES ${changelog_gz} data/copyright README.md DESTINATION ${rq905_docdir})
 install(DIRECTORY docs/ DESTINATION ${rq905_docdir}/docs FILES_MATCHING PATTERN "*.md")
 
+# The gateway's service, disabled as installed (nothing enables it), and
+# its commented configuration file, kept as a conffile over upgrades.
+if(TARGET rq905-gateway)
+    set(RQ905_GATEWAY_BIN ${CMAKE_INSTALL_FULL_BINDIR}/rq905-gateway)
+    set(RQ905_GATEWAY_CONF ${CMAKE_INSTALL_FULL_SYSCONFDIR}/rq905/gateway.conf)
+    configure_file(data/gateway/rq905-gateway.service.in ${CMAKE_CURRENT_BINARY_DIR}/rq905-gateway.service @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rq905-gateway.service DESTINATION lib/systemd/system)
+    install(FILES data/gateway/gateway.conf DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/rq905)
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles "${RQ905_GATEWAY_CONF}\n")
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME rq905)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -70,7 +89,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Configures the RQ-905 module (bus address,
 negation, PWM output) and watches its inputs and status register, through a
 COM port, the PCI-318, PCI-1318 and USB-1318 cards or the RQ-1318 LAN
 converter. The package holds the program with its Czech window (rq905), the
-command-line tool rq905ctl and the module simulator rq905-sim.")
+command-line tool rq905ctl, the module simulator rq905-sim, and the
+gateway rq905-gateway that serves modules over Modbus TCP and exports
+their health to Prometheus.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

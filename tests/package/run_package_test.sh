@@ -30,6 +30,16 @@ bin=$root/usr/bin
 version=$(dpkg-deb -f "$deb" Version)
 [[ $("$bin/rq905ctl" --version) == "rq905ctl $version" ]] || fail "rq905ctl --version is not $version"
 [[ $("$bin/rq905" --version) == "rq905 $version" ]] || fail "rq905 --version is not $version"
+[[ $("$bin/rq905-gateway" --version) == "rq905-gateway $version" ]] || fail "rq905-gateway --version is not $version"
+# The gateway's service is installed, not enabled, and runs the installed
+# program with the installed configuration file, which is a conffile.
+unit=$root/usr/lib/systemd/system/rq905-gateway.service
+grep -qx "ExecStart=/usr/bin/rq905-gateway --config /etc/rq905/gateway.conf" "$unit" || fail "no gateway unit"
+grep -qx "DynamicUser=yes" "$unit" || fail "the gateway unit has no dynamic user"
+[[ -f $root/etc/rq905/gateway.conf ]] || fail "no /etc/rq905/gateway.conf"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/rq905/gateway.conf ||
+    fail "/etc/rq905/gateway.conf is no conffile"
+[[ ! -e $root/etc/systemd ]] || fail "the package enables a service"
 
 "$bin/rq905-sim" --udp 0 --fresh --state "$tmp/sim.state" --quiet </dev/null >"$tmp/sim.log" 2>&1 &
 sim_pid=$!
@@ -87,7 +97,7 @@ own=$HOME/.config/rq905/W_rq905.ini
 [[ -f "$own" ]] || fail "rq905 wrote no $own"
 cmp -s "$own" "$tmp/shipped.ini" || fail "$own does not hold the loaded settings in Windows-1250 with CRLF"
 cmp -s "$bin/W_rq905.ini" "$tmp/shipped.ini" || fail "rq905 changed the file beside itself"
-[[ $(export LC_ALL=C && cd "$bin" && echo *) == "W_rq905.ini rq905 rq905-sim rq905ctl" ]] ||
+[[ $(export LC_ALL=C && cd "$bin" && echo *) == "W_rq905.ini rq905 rq905-gateway rq905-sim rq905ctl" ]] ||
     fail "rq905 left files beside itself"
 
 # From now on the user's own file wins over the shipped one.
