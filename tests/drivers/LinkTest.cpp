@@ -45,7 +45,11 @@ class ScriptedTransport final : public drv::Transport {
     }
     drv::Result Read(std::vector<std::uint8_t>& chunk, drv::Clock::time_point deadline) override {
         chunk.clear();
-        if (!m_incoming.empty()) {
+        if (!m_incoming.empty() && lateWakeUps > 0) {
+            // Woken only at the deadline, the reply come meanwhile.
+            --lateWakeUps;
+            std::this_thread::sleep_until(deadline);
+        } else if (!m_incoming.empty()) {
             chunk = std::move(m_incoming.front());
             m_incoming.pop_front();
         } else {
@@ -60,6 +64,7 @@ class ScriptedTransport final : public drv::Transport {
     int discards = 0;
     std::uint32_t speed = 0;
     bool inputWaiting = false;  // what Discard finds
+    int lateWakeUps = 0;        // Reads that see nothing though input is there
     drv::Clock::time_point writtenAt;
     std::chrono::microseconds waited{0};  // the last wait in silence, from the write
 
@@ -93,6 +98,7 @@ struct LinkCase {
     Script script;
     Result result;
     std::uint32_t mode = 1;
+    int lateWakeUps = 0;
 };
 void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
 
@@ -101,6 +107,7 @@ class LinkTransactTest : public ::testing::TestWithParam<LinkCase> {};
 TEST_P(LinkTransactTest, TakesOnlyTheAnswer) {
     auto transport = std::make_unique<ScriptedTransport>(GetParam().script, GetParam().datagrams);
     ScriptedTransport* t = transport.get();
+    t->lateWakeUps = GetParam().lateWakeUps;
     // A short wait keeps the silent cases quick.
     drv::Link link(std::move(transport), GetParam().datagrams, GetParam().datagrams ? 5 : 0);
     ASSERT_EQ(link.Configure({115200, 2, GetParam().mode}), Result::Ok);
@@ -247,6 +254,11 @@ const LinkCase kCases[] = {
                                    Bytes{1, 2, 3}};
      },
      Result::Ok, 4},
+    // A scan looks once more before it tells silence; other modes do not.
+    {"ScanReplyAfterALateWakeUp", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, Result::Ok, 4, 1},
+    {"LateWakeUpOutsideAScan", false,
+     [](const wire::Request& r) { return std::vector<Bytes>{Frame(AnswerTo(r))}; }, Result::Timeout, 1, 1},
     {"DatagramTwiceOutsideAScan", true,
      [](const wire::Request& r) {
          return std::vector<Bytes>{Frame(AnswerTo(r)), Frame(AnswerTo(r))};
