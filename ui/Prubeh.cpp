@@ -59,7 +59,8 @@ TPrubeh* TPrubeh::Open(TData* record, QWidget* owner) {
     return g_window;
 }
 
-TPrubeh::TPrubeh(QWidget* owner, std::size_t capacity) : QWidget(owner, Qt::Window), m_ring(capacity) {
+TPrubeh::TPrubeh(QWidget* owner, std::size_t capacity)
+    : QWidget(owner, Qt::Window), m_ring(capacity), m_blocks(capacity / kBlock + 2) {
     setObjectName("Prubeh");
     setWindowTitle(ToQt("Průběh"));
     resize(960, 640);
@@ -111,6 +112,12 @@ TPrubeh::TPrubeh(QWidget* owner, std::size_t capacity) : QWidget(owner, Qt::Wind
     layout->addWidget(m_readout);
 
     m_statusBar1 = new TStatusLine(this);
+    // The recording's state stands apart from the readings' results, so
+    // that a failed write stays in view after the next reading.
+    m_recordState = new QLabel(m_statusBar1);
+    m_recordState->setObjectName("RecordState");
+    m_recordState->setTextFormat(Qt::PlainText);
+    m_statusBar1->addPermanentWidget(m_recordState);
     layout->addWidget(m_statusBar1);
 
     m_timer1 = new QTimer(this);
@@ -145,7 +152,7 @@ void TPrubeh::closeEvent(QCloseEvent* event) {
     // Closed, the window neither polls nor records; its samples stay for
     // the next opening.
     m_timer1->stop();
-    if (!m_recordPath.isEmpty()) StopRecording(" Záznam ukončen");
+    if (!m_recordPath.isEmpty()) StopRecording("Záznam ukončen");
     event->accept();
 }
 
@@ -166,32 +173,55 @@ void TPrubeh::PeriodChange(int ms) {
     m_chart->SetHoldMs(std::max(3 * ms, 500));
 }
 
-uint32_t TPrubeh::Bits(std::size_t i, uint32_t& known) const {
-    const TTrendReading r = m_ring.At(i).Reading();
+uint32_t TPrubeh::BitsOf(const TTrendSample& sample, uint32_t& known) {
     uint32_t bits = 0;
     known = 0;
-    if (r.inputsRead) {
+    if (sample.InputsRead()) {
         known |= 0xFFu;
-        bits |= r.inputs;
+        bits |= sample.Inputs();
     }
-    if (r.doutKnown) {
+    if (sample.DoutKnown()) {
         known |= 0xFFu << kDoutBit;
-        bits |= uint32_t{r.dout} << kDoutBit;
+        bits |= uint32_t{sample.Dout()} << kDoutBit;
     }
-    if (r.statusRead) {
+    if (sample.StatusRead()) {
         for (std::size_t k = 0; k < std::size(kTrendStatusBits); ++k) {
             known |= 1u << (kStatusBit + k);
-            bits |= ((r.status >> kTrendStatusBits[k].bit) & 1u) << (kStatusBit + k);
+            bits |= ((sample.Status() >> kTrendStatusBits[k].bit) & 1u) << (kStatusBit + k);
         }
     }
     return bits;
 }
 
+void TPrubeh::AddSample(const TTrendSample& sample, TStripSummary& summary) {
+    uint32_t known = 0;
+    const uint32_t bits = BitsOf(sample, known);
+    summary.AddBits(bits, known);
+    if (sample.PwmKnown()) summary.lines[kPwmLine].Add(sample.Pwm());
+}
+
+uint32_t TPrubeh::Bits(std::size_t i, uint32_t& known) const { return BitsOf(m_ring.At(i), known); }
+
 bool TPrubeh::Value(std::size_t i, int line, double& value) const {
-    const TTrendReading r = m_ring.At(i).Reading();
-    if (line != kPwmLine || !r.pwmKnown) return false;
-    value = r.pwm;
+    const TTrendSample& sample = m_ring.At(i);
+    if (line != kPwmLine || !sample.PwmKnown()) return false;
+    value = sample.Pwm();
     return true;
+}
+
+void TPrubeh::Summarize(std::size_t first, std::size_t last, TStripSummary& summary) const {
+    const uint64_t base = m_added - m_ring.Size();  // the count of ring index 0
+    uint64_t n = base + first;
+    const uint64_t end = base + last;
+    while (n < end) {
+        if (n % kBlock == 0 && n + kBlock <= end) {
+            summary.Add(m_blocks[(n / kBlock) % m_blocks.size()]);
+            n += kBlock;
+        } else {
+            AddSample(m_ring.At(static_cast<std::size_t>(n - base)), summary);
+            ++n;
+        }
+    }
 }
 
 void TPrubeh::ShowStatus(const std::string& text) {
@@ -255,11 +285,19 @@ void TPrubeh::Timer1Timer() {
     r.unixMs = UnixMsNow();
     const std::string text = ResultMessage(rec.Kind, r.errorCode);
     if (r.errorCode != 0) m_errorTexts[r.errorCode] = text;
-    m_ring.Push(r);
-    m_chart->SamplesAdded();
     m_polling = false;
-    if (!m_recordPath.isEmpty() && !RecordLine(r)) return;
     ShowStatus(" " + text);
+    AddReading(r);
+}
+
+void TPrubeh::AddReading(const TTrendReading& reading) {
+    m_ring.Push(reading);
+    const uint64_t n = m_added++;
+    TStripSummary& block = m_blocks[(n / kBlock) % m_blocks.size()];
+    if (n % kBlock == 0) block = TStripSummary{};
+    AddSample(m_ring.At(m_ring.Size() - 1), block);
+    m_chart->SamplesAdded();
+    if (!m_recordPath.isEmpty()) RecordLine(reading);
 }
 
 bool TPrubeh::RecordLine(const TTrendReading& reading) {
@@ -275,7 +313,7 @@ bool TPrubeh::RecordLine(const TTrendReading& reading) {
         text += Cp1250ToUtf8(TrendCsvLine(reading, m_errorTexts[reading.errorCode])) + "\n";
         if (file.Append(text, reason)) return true;
     }
-    StopRecording(" Záznam do souboru " + FromQt(m_recordPath) + " selhal, záznam skončil: " + reason);
+    StopRecording("Zápis do souboru " + FromQt(m_recordPath) + " selhal, záznam skončil: " + reason);
     return false;
 }
 
@@ -285,25 +323,40 @@ void TPrubeh::StopRecording(const std::string& why) {
         const QSignalBlocker block(m_record);
         m_record->setChecked(false);
     }
-    ShowStatus(why);
+    ShowRecordState(why);
 }
+
+void TPrubeh::ShowRecordState(const std::string& text) { m_recordState->setText(ToQt(text)); }
 
 void TPrubeh::RecordClick(bool on) {
     if (!on) {
-        StopRecording(" Záznam ukončen");
+        StopRecording("Záznam ukončen");
         return;
     }
     // Appending to a file that exists is what a recording does, so its
     // choice asks nothing about overwriting.
     const QString name = ChooseFile("Záznam průběhu do souboru CSV", "CSV (*.csv)", "csv", false);
-    std::string reason;
-    TOutputFile probe;
-    if (name.isEmpty() || !probe.Open(ToFileName(name), reason)) {
-        StopRecording(name.isEmpty() ? m_status : " Záznam nelze začít: " + FromQt(name) + ": " + reason);
+    if (name.isEmpty()) {
+        StopRecording(FromQt(m_recordState->text()));
         return;
     }
+    StartRecording(name);
+}
+
+bool TPrubeh::StartRecording(const QString& name) {
+    std::string reason;
+    TOutputFile probe;
+    if (!probe.Open(ToFileName(name), reason)) {
+        StopRecording("Záznam nelze začít: " + FromQt(name) + ": " + reason);
+        return false;
+    }
     m_recordPath = name;
-    ShowStatus(" Záznam do souboru " + FromQt(name));
+    {
+        const QSignalBlocker block(m_record);
+        m_record->setChecked(true);
+    }
+    ShowRecordState("Záznam do " + FromQt(name));
+    return true;
 }
 
 QString TPrubeh::ChooseFile(const char* title, const char* filter, const char* suffix,

@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "ui/StripChart.h"
 #include "ui/TrendData.h"
@@ -36,8 +37,13 @@ class TPrubeh : public QWidget, private TStripSource {
     void Timer1Timer();
     void PeriodChange(int ms);
     void RecordClick(bool on);
+    // Records into the file name from the next reading on; false, with the
+    // reason shown, when it cannot be opened for appending.
+    bool StartRecording(const QString& name);
     void ExportPngClick();
     void ExportCsvClick();
+    // A reading into the ring, the chart and the recording.
+    void AddReading(const TTrendReading& reading);
 
     const TTrendRing& Ring() const { return m_ring; }
     TStripChart* Chart() const { return m_chart; }
@@ -55,16 +61,26 @@ class TPrubeh : public QWidget, private TStripSource {
     int64_t TimeMs(std::size_t i) const override { return m_ring.At(i).UnixMs(); }
     uint32_t Bits(std::size_t i, uint32_t& known) const override;
     bool Value(std::size_t i, int line, double& value) const override;
+    void Summarize(std::size_t first, std::size_t last, TStripSummary& summary) const override;
+    static uint32_t BitsOf(const TTrendSample& sample, uint32_t& known);
+    static void AddSample(const TTrendSample& sample, TStripSummary& summary);
 
     void ShowConnection();
     void ShowStatus(const std::string& text);
     void ShowReadout();
     bool RecordLine(const TTrendReading& reading);
     void StopRecording(const std::string& why);
+    void ShowRecordState(const std::string& text);
     QString ChooseFile(const char* title, const char* filter, const char* suffix, bool confirmOverwrite);
 
     TData* m_data = nullptr;
     TTrendRing m_ring;
+    // Summaries of blocks of readings, counted from the first reading ever
+    // added, so that a view of many readings draws from them; enough slots
+    // that no block in the ring shares its slot.
+    static constexpr std::size_t kBlock = 256;
+    std::vector<TStripSummary> m_blocks;
+    uint64_t m_added = 0;
     bool m_polling = false;
     QString m_recordPath;
     QString m_lastDir;
@@ -84,6 +100,7 @@ class TPrubeh : public QWidget, private TStripSource {
     QPushButton* m_exportCsv;
     TStripChart* m_chart;
     QLabel* m_readout;
+    QLabel* m_recordState;
     TStatusLine* m_statusBar1;
     QTimer* m_timer1;
 };

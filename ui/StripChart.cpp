@@ -21,18 +21,49 @@ constexpr std::array<int64_t, 22> kTickSteps = {
     30'000,    60'000,     120'000,    300'000,    600'000,    900'000,    1'800'000, 3'600'000,
     7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000, 172'800'000};
 
-// What the samples of one pixel column say of the lanes.
-struct TColumn {
-    uint32_t any = 0;   // bits some sample knows
-    uint32_t high = 0;  // bits some sample has at 1
-    uint32_t low = 0;   // bits some sample has at 0
-    bool valueKnown = false;
-    double first = 0, last = 0, min = 0, max = 0;
-};
-
 int RowHeight(const QFontMetrics& metrics) { return metrics.height() + 4; }
 
 }  // namespace
+
+void TStripSummary::TRange::Add(double value) {
+    if (!known) {
+        known = true;
+        first = min = max = value;
+    }
+    last = value;
+    min = std::min(min, value);
+    max = std::max(max, value);
+}
+
+void TStripSummary::TRange::Add(const TRange& later) {
+    if (!later.known) return;
+    if (!known) {
+        *this = later;
+        return;
+    }
+    last = later.last;
+    min = std::min(min, later.min);
+    max = std::max(max, later.max);
+}
+
+void TStripSummary::Add(const TStripSummary& later) {
+    any |= later.any;
+    high |= later.high;
+    low |= later.low;
+    for (std::size_t n = 0; n < lines.size(); ++n) lines[n].Add(later.lines[n]);
+}
+
+void TStripSource::Summarize(std::size_t first, std::size_t last, TStripSummary& summary) const {
+    for (std::size_t i = first; i < last; ++i) {
+        uint32_t known = 0;
+        const uint32_t bits = Bits(i, known);
+        summary.AddBits(bits, known);
+        for (int n = 0; n < TStripSummary::kLines; ++n) {
+            double value = 0;
+            if (Value(i, n, value)) summary.lines[static_cast<std::size_t>(n)].Add(value);
+        }
+    }
+}
 
 TStripChart::TStripChart(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
@@ -52,6 +83,7 @@ void TStripChart::AddBitLane(const QString& name, int bit) {
 }
 
 void TStripChart::AddValueLane(const QString& name, int line, double min, double max, int rows) {
+    line = std::clamp(line, 0, TStripSummary::kLines - 1);
     m_lanes.push_back({name, false, line, min, max, rows});
     m_rows += rows;
     updateGeometry();
@@ -147,8 +179,8 @@ void TStripChart::SamplesAdded() {
 
 void TStripChart::ViewChanged() {
     update();
-    // The readout follows new samples while the cursor is in view.
-    emit CursorMoved();
+    // A new sample may be the one at the cursor.
+    if (m_cursorMs) emit CursorMoved();
 }
 
 std::pair<std::size_t, std::size_t> TStripChart::VisibleSamples() const {
@@ -242,45 +274,35 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
     // The lanes share the height they are given, a text line each at least.
     const int rowHeight = std::max(RowHeight(fontMetrics()), m_rows > 0 ? plot.height() / m_rows : 0);
     const int columns = plot.width();
-    std::vector<TColumn> cols(static_cast<std::size_t>(columns));
-    std::vector<int> valueLines;
-    for (const TLane& lane : m_lanes) {
-        if (!lane.bit) valueLines.push_back(lane.index);
-    }
-    // One pass over the samples in view fills the columns of every lane at
-    // once; the first value line only is summarised per column, others
-    // are read as the lanes are drawn.
-    std::vector<std::vector<TColumn>> valueCols(valueLines.size(), cols);
+    std::vector<TStripSummary> cols(static_cast<std::size_t>(columns));
     if (m_source != nullptr && m_source->Count() > 0) {
         const int64_t start = m_viewEndMs - m_spanMs;
         const double msPerPx = static_cast<double>(m_spanMs) / columns;
         std::size_t j = LowerBound(start);
         for (int c = 0; c < columns; ++c) {
             const double cs = static_cast<double>(start) + c * msPerPx;
-            const double ce = cs + msPerPx;
-            TColumn& col = cols[static_cast<std::size_t>(c)];
-            auto add = [&](std::size_t i) {
-                uint32_t known = 0;
-                const uint32_t bits = m_source->Bits(i, known);
-                col.any |= known;
-                col.high |= bits & known;
-                col.low |= ~bits & known;
-                for (std::size_t v = 0; v < valueLines.size(); ++v) {
-                    double value = 0;
-                    if (!m_source->Value(i, valueLines[v], value)) continue;
-                    TColumn& vc = valueCols[v][static_cast<std::size_t>(c)];
-                    if (!vc.valueKnown) {
-                        vc.valueKnown = true;
-                        vc.first = vc.min = vc.max = value;
-                    }
-                    vc.last = value;
-                    vc.min = std::min(vc.min, value);
-                    vc.max = std::max(vc.max, value);
-                }
-            };
+            const auto ce = static_cast<int64_t>(std::ceil(cs + msPerPx));
+            TStripSummary& col = cols[static_cast<std::size_t>(c)];
             // The sample before the column holds into it.
-            if (j > 0 && static_cast<double>(m_source->TimeMs(j - 1) + m_holdMs) > cs) add(j - 1);
-            while (j < m_source->Count() && static_cast<double>(m_source->TimeMs(j)) < ce) add(j++);
+            if (j > 0 && static_cast<double>(m_source->TimeMs(j - 1) + m_holdMs) > cs) {
+                m_source->Summarize(j - 1, j, col);
+            }
+            // The column's samples end where the next column's begin.
+            std::size_t end = j;
+            if (end < m_source->Count() && m_source->TimeMs(end) < ce) {
+                std::size_t lo = end, hi = m_source->Count();
+                while (lo < hi) {
+                    const std::size_t mid = lo + (hi - lo) / 2;
+                    if (m_source->TimeMs(mid) < ce) {
+                        lo = mid + 1;
+                    } else {
+                        hi = mid;
+                    }
+                }
+                end = lo;
+            }
+            m_source->Summarize(j, end, col);
+            j = end;
         }
     }
 
@@ -289,7 +311,6 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
     const QColor trace(0, 90, 170);
     const QColor fill(0, 90, 170, 40);
     int y = plot.top();
-    std::size_t valueLane = 0;
     for (std::size_t n = 0; n < m_lanes.size(); ++n) {
         const TLane& lane = m_lanes[n];
         const int h = lane.rows * rowHeight;
@@ -304,7 +325,7 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
             painter.drawText(QRect(4, y, plot.left() - 8, h), Qt::AlignRight | Qt::AlignVCenter,
                              QString::number(r.value, 'f', 0));
         }
-        painter.setPen(QPen(trace, 1.5));
+        painter.setPen(QPen(trace, 1));
         if (lane.bit) {
             const uint32_t mask = 1u << lane.index;
             // Runs of columns in one state make one piece each.
@@ -312,12 +333,12 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
             bool open = false;
             double lastY = 0;
             for (int c = 0; c < columns;) {
-                const TColumn& col = cols[static_cast<std::size_t>(c)];
+                const TStripSummary& col = cols[static_cast<std::size_t>(c)];
                 const int state =
                     (col.any & mask) == 0 ? 0 : ((col.high & mask) ? 1 : 0) | ((col.low & mask) ? 2 : 0);
                 int e = c + 1;
                 while (e < columns) {
-                    const TColumn& next = cols[static_cast<std::size_t>(e)];
+                    const TStripSummary& next = cols[static_cast<std::size_t>(e)];
                     const int s = (next.any & mask) == 0
                                       ? 0
                                       : ((next.high & mask) ? 1 : 0) | ((next.low & mask) ? 2 : 0);
@@ -347,7 +368,7 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
             }
             painter.drawPath(path);
         } else {
-            const std::vector<TColumn>& vcs = valueCols[valueLane++];
+            const auto line = static_cast<std::size_t>(lane.index);
             const double scale = (bottom - top) / std::max(lane.max - lane.min, 1e-9);
             auto yOf = [&](double v) {
                 return bottom - (std::clamp(v, lane.min, lane.max) - lane.min) * scale;
@@ -355,9 +376,9 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
             QPainterPath path;
             bool open = false;
             for (int c = 0; c < columns; ++c) {
-                const TColumn& vc = vcs[static_cast<std::size_t>(c)];
+                const TStripSummary::TRange& vc = cols[static_cast<std::size_t>(c)].lines[line];
                 const double x = plot.left() + c;
-                if (!vc.valueKnown) {
+                if (!vc.known) {
                     open = false;
                     continue;
                 }

@@ -6,9 +6,35 @@
 
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+// What a run of samples says of the lanes: for the bit lanes, which bits
+// some sample knows and has at 1 or at 0; for each value line its first,
+// last, least and greatest value.
+struct TStripSummary {
+    static constexpr int kLines = 4;
+    struct TRange {
+        bool known = false;
+        double first = 0, last = 0, min = 0, max = 0;
+        void Add(double value);
+        // later: the range of samples after these.
+        void Add(const TRange& later);
+    };
+    uint32_t any = 0;
+    uint32_t high = 0;
+    uint32_t low = 0;
+    std::array<TRange, kLines> lines{};
+
+    void AddBits(uint32_t bits, uint32_t known) {
+        any |= known;
+        high |= bits & known;
+        low |= ~bits & known;
+    }
+    void Add(const TStripSummary& later);
+};
 
 // Samples in time order (non-decreasing times).
 class TStripSource {
@@ -22,6 +48,10 @@ class TStripSource {
     virtual uint32_t Bits(std::size_t i, uint32_t& known) const = 0;
     // A value lane's value; false when sample i has none.
     virtual bool Value(std::size_t i, int line, double& value) const = 0;
+    // Adds samples first..last-1 to summary, in time order. A source with
+    // many samples answers from summaries of its own, so that a view of a
+    // whole day draws without reading every sample.
+    virtual void Summarize(std::size_t first, std::size_t last, TStripSummary& summary) const;
 };
 
 class TStripChart : public QWidget {
@@ -37,7 +67,8 @@ class TStripChart : public QWidget {
 
     void SetSource(const TStripSource* source);
     void AddBitLane(const QString& name, int bit);
-    // A lane of height rows (a bit lane is one row), scaled min..max.
+    // A lane of height rows (a bit lane is one row), scaled min..max; line
+    // below TStripSummary::kLines.
     void AddValueLane(const QString& name, int line, double min, double max, int rows = 4);
     // A sample is drawn until the next one, but no longer than this: a
     // pause in the readings shows as a gap, not as a level held.

@@ -8,15 +8,6 @@
 
 namespace {
 
-// The head word: the time in its low 44 bits (milliseconds from 1970 to
-// the year 2527), the result code above it, then the flags.
-constexpr int kCodeShift = 44;
-constexpr uint64_t kTimeMask = (uint64_t{1} << kCodeShift) - 1;
-constexpr uint64_t kInputsRead = uint64_t{1} << 52;
-constexpr uint64_t kStatusRead = uint64_t{1} << 53;
-constexpr uint64_t kDoutKnown = uint64_t{1} << 54;
-constexpr uint64_t kPwmKnown = uint64_t{1} << 55;
-
 std::string Hex(uint32_t value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -45,10 +36,10 @@ TTrendReading TTrendSample::Reading() const {
     TTrendReading r;
     r.unixMs = UnixMs();
     r.errorCode = static_cast<uint8_t>(m_head >> kCodeShift);
-    r.inputsRead = (m_head & kInputsRead) != 0;
-    r.statusRead = (m_head & kStatusRead) != 0;
-    r.doutKnown = (m_head & kDoutKnown) != 0;
-    r.pwmKnown = (m_head & kPwmKnown) != 0;
+    r.inputsRead = InputsRead();
+    r.statusRead = StatusRead();
+    r.doutKnown = DoutKnown();
+    r.pwmKnown = PwmKnown();
     r.inputs = m_inputs;
     r.status = m_status;
     r.dout = m_dout;

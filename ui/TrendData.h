@@ -34,8 +34,25 @@ class TTrendSample {
     explicit TTrendSample(const TTrendReading& r);
     TTrendReading Reading() const;
     int64_t UnixMs() const;
+    bool InputsRead() const { return (m_head & kInputsRead) != 0; }
+    bool StatusRead() const { return (m_head & kStatusRead) != 0; }
+    bool DoutKnown() const { return (m_head & kDoutKnown) != 0; }
+    bool PwmKnown() const { return (m_head & kPwmKnown) != 0; }
+    uint8_t Inputs() const { return m_inputs; }
+    uint8_t Dout() const { return m_dout; }
+    uint16_t Pwm() const { return m_pwm; }
+    uint32_t Status() const { return m_status; }
 
   private:
+    // The head word: the time in its low 44 bits (milliseconds from 1970
+    // to the year 2527), the result code above it, then the flags.
+    static constexpr int kCodeShift = 44;
+    static constexpr uint64_t kTimeMask = (uint64_t{1} << kCodeShift) - 1;
+    static constexpr uint64_t kInputsRead = uint64_t{1} << 52;
+    static constexpr uint64_t kStatusRead = uint64_t{1} << 53;
+    static constexpr uint64_t kDoutKnown = uint64_t{1} << 54;
+    static constexpr uint64_t kPwmKnown = uint64_t{1} << 55;
+
     uint64_t m_head = 0;
     uint32_t m_status = 0;
     uint16_t m_pwm = 0;

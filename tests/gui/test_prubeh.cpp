@@ -222,6 +222,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "5,1,0,1,0,0,0,0,0,,,,,,,,,,,304,0x00000130,0,0,1,1,0,,\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
+TEST_F(TrendWindowTest, AFailedWriteEndsTheRecordingAndSaysSo) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("gone"));
+    const QString path = m_dir.filePath("gone/trend.csv");
+    ASSERT_TRUE(m_window->StartRecording(path));
+    Tick();
+    ASSERT_TRUE(QDir(m_dir.filePath("gone")).removeRecursively());
+    Tick();
+    EXPECT_TRUE(m_window->RecordPath().isEmpty());
+    EXPECT_FALSE(Child<QPushButton>(m_window.get(), "Record")->isChecked());
+    EXPECT_EQ(Text("RecordState").rfind("Zápis do souboru " + FromQt(path) + " selhal", 0), 0u)
+        << Text("RecordState");
+}
+
 // Following the connection: the window polls whatever the record holds at
 // each tick, and says when there is none or a dialog has the line.
 struct FollowCase {
