@@ -336,6 +336,11 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     // and came out garbled, as the replies of two modules at one address do.
     const bool garbled = firstByteRule && streamBytes > 0;
     m_scanSilent = firstByteRule && streamBytes == 0;
+    // A driver woken this late finds the machine busy, and its replies
+    // will be late too: back to the safe start before one is missed.
+    if (m_scanSilent && Clock::now() - deadline > kBusyWakeUp) {
+        m_scanWait.Late();
+    }
     return {corrupted || garbled ? Result::CrcError : Result::Timeout, {}};
 }
 

@@ -15,6 +15,9 @@ namespace drv {
 // The module begins its reply within this long of the request's last stop
 // bit.
 inline constexpr std::chrono::microseconds kModuleTurnaround{2000};
+// A wait that ends this much later than its deadline tells of a busy
+// machine (an idle one wakes within a tenth of this).
+inline constexpr std::chrono::microseconds kBusyWakeUp{1000};
 
 class ScanWait {
   public:
@@ -35,7 +38,7 @@ class ScanWait {
     // A reply's first byte came this long after the request's line time and
     // one byte time: the turnaround and what the PC added.
     void Replied(std::chrono::microseconds waited);
-    // A reply came after the wait had ended.
+    // A reply came after the wait had ended, or the wait itself ended late.
     void Late();
 
   private:

@@ -54,7 +54,7 @@ class ScriptedTransport final : public drv::Transport {
             m_incoming.pop_front();
         } else {
             waited = std::chrono::duration_cast<std::chrono::microseconds>(deadline - writtenAt);
-            std::this_thread::sleep_until(deadline);
+            std::this_thread::sleep_until(deadline + oversleep);
         }
         return Result::Ok;
     }
@@ -63,8 +63,9 @@ class ScriptedTransport final : public drv::Transport {
     std::vector<wire::Request> sent;
     int discards = 0;
     std::uint32_t speed = 0;
-    bool inputWaiting = false;  // what Discard finds
-    int lateWakeUps = 0;        // Reads that see nothing though input is there
+    bool inputWaiting = false;               // what Discard finds
+    int lateWakeUps = 0;                     // Reads that see nothing though input is there
+    std::chrono::microseconds oversleep{0};  // how late a wait in silence wakes
     drv::Clock::time_point writtenAt;
     std::chrono::microseconds waited{0};  // the last wait in silence, from the write
 
@@ -340,6 +341,13 @@ TEST(Link, ScanWaitFollowsTheReplies) {
     t->inputWaiting = true;
     EXPECT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
     t->inputWaiting = false;
+    EXPECT_NEAR(silentWait(), 5000, 300);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
+    EXPECT_NEAR(silentWait(), 2000, 300);
+    // A wait in silence that ends late finds the machine busy.
+    t->oversleep = std::chrono::microseconds(5000);
+    silentWait();
+    t->oversleep = std::chrono::microseconds(0);
     EXPECT_NEAR(silentWait(), 5000, 300);
     // Another configuration starts again from its own value.
     ASSERT_EQ(link.Configure({115200, 30, 4}), Result::Ok);
