@@ -215,7 +215,7 @@ void TPrubeh::Summarize(std::size_t first, std::size_t last, TStripSummary& summ
     const uint64_t end = base + last;
     while (n < end) {
         if (n % kBlock == 0 && n + kBlock <= end) {
-            summary.Add(m_blocks[(n / kBlock) % m_blocks.size()]);
+            summary.Add(m_blocks[static_cast<std::size_t>((n / kBlock) % m_blocks.size())]);
             n += kBlock;
         } else {
             AddSample(m_ring.At(static_cast<std::size_t>(n - base)), summary);
@@ -293,7 +293,7 @@ void TPrubeh::Timer1Timer() {
 void TPrubeh::AddReading(const TTrendReading& reading) {
     m_ring.Push(reading);
     const uint64_t n = m_added++;
-    TStripSummary& block = m_blocks[(n / kBlock) % m_blocks.size()];
+    TStripSummary& block = m_blocks[static_cast<std::size_t>((n / kBlock) % m_blocks.size())];
     if (n % kBlock == 0) block = TStripSummary{};
     AddSample(m_ring.At(m_ring.Size() - 1), block);
     m_chart->SamplesAdded();
