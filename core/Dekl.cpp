@@ -7,6 +7,7 @@
 #include "core/IniFile.h"
 #include "core/IniFileIo.h"
 #include "core/IntText.h"
+#include "core/Notice.h"
 #include "core/SettingsPlace.h"
 
 namespace {
@@ -135,6 +136,11 @@ std::unique_ptr<TData> CreateProgramData(const std::string& settingsPath) {
     if (!data) return nullptr;
     SetDefaults(data.get());
     LoadSettings(data.get(), ReadPathFor(settingsPath));
+    // The save comes only as the program ends: a file that will not take
+    // it is named now, while the user can still do something about it.
+    const std::string absolute = AbsolutePath(settingsPath);
+    if (!CanUpdateFile(absolute))
+        FileNotice(absolute, ": soubor nastavení nelze zapsat; změny nastavení se při ukončení neuloží");
     return data;
 }
 

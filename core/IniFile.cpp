@@ -1,10 +1,9 @@
 #include "core/IniFile.h"
 
-#include <iostream>
 #include <utility>
 
-#include "core/Cp1250.h"
 #include "core/IniFileIo.h"
+#include "core/Notice.h"
 
 TProfileFile::TProfileFile(std::string path) : m_path(AbsolutePath(path)) {}
 
@@ -16,9 +15,7 @@ bool TProfileFile::Load() {
     // The defaults apply as for a missing file, but a file that is there
     // and passed over would leave the user puzzling over a wrong port.
     if (read == TFileRead::Unreadable) {
-        std::cerr << m_path
-                  << Cp1250ToUtf8(": soubor nastavení přeskočen, " + why + "; platí výchozí hodnoty")
-                  << std::endl;
+        FileNotice(m_path, ": soubor nastavení přeskočen, " + why + "; platí výchozí hodnoty");
     }
     return read == TFileRead::Ok;
 }

@@ -25,5 +25,10 @@ TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::strin
 bool UpdateFileContent(const std::string& path, std::size_t maxSize,
                        const std::function<void(std::string& content)>& edit);
 
+// Whether UpdateFileContent could replace the file now, found without
+// writing it: the file (or the end of its links) is a regular file that
+// may be written, or is missing, and its folder takes new files.
+bool CanUpdateFile(const std::string& path);
+
 // The path made absolute against the current directory.
 std::string AbsolutePath(const std::string& path);

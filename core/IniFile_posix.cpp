@@ -233,6 +233,25 @@ bool UpdateFileContent(const std::string& path, std::size_t maxSize,
     return ReplaceFileContent(target, content, exists ? &old : nullptr);
 }
 
+bool CanUpdateFile(const std::string& path) {
+    std::string target;
+    if (!FinalTarget(path, target)) return false;
+    struct stat info {};
+    if (stat(target.c_str(), &info) == 0) {
+        if (!Replaceable(target, info)) return false;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    // The lock and the new file go beside the target; a save makes the
+    // folders that are missing, in the nearest one that exists.
+    std::string folder = DirectoryOf(target);
+    while (stat(folder.c_str(), &info) != 0) {
+        if (errno != ENOENT || folder == "/" || folder == ".") return false;
+        folder = DirectoryOf(folder);
+    }
+    return S_ISDIR(info.st_mode) && faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 std::string AbsolutePath(const std::string& path) {
     if (!path.empty() && path[0] == '/') return path;
     std::string directory(PATH_MAX, '\0');

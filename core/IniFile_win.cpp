@@ -206,6 +206,16 @@ bool UpdateFileContent(const std::string& path, std::size_t maxSize,
     return ReplaceFileContent(target, content, exists);
 }
 
+bool CanUpdateFile(const std::string& path) {
+    std::wstring target;
+    if (!FinalTarget(Widen(path), target)) return false;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return IsMissing(GetLastError());
+    // The profile service leaves a read-only file alone. A folder's access
+    // rights are not probed: that would take writing into it.
+    return (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 std::string AbsolutePath(const std::string& path) {
     const std::wstring wide = Widen(path);
     if (wide.empty()) return path;

@@ -11,6 +11,7 @@
 
 #include "core/Cp1250.h"
 #include "core/IntText.h"
+#include "core/Notice.h"
 #include "ui/FormUtil.h"
 #include "ui/LineLock.h"
 #include "ui/ModulyNaSbernici.h"
@@ -110,12 +111,21 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
     m_bus = new TModulyNaSbernici(this);
     setCentralWidget(m_bus);
 
+    // Notices of the settings file reach a Windows user here, not on a
+    // standard error nobody sees; several stand side by side.
+    SetNoticeListener([this](const std::string& text) {
+        const std::string shown = PanelText(3);
+        SetPanel(3, (shown.empty() ? " " : shown + "; ") + text);
+    });
     // Creation step.
     m_data = create(m_settingsPath);
     if (!m_data) SetPanel(3, std::string(" ") + kNoDataText);
 }
 
-TForm1::~TForm1() { FormClose(); }
+TForm1::~TForm1() {
+    FormClose();
+    SetNoticeListener(nullptr);
+}
 
 std::string TForm1::PanelText(int panel) const {
     return FromQt(m_panels[static_cast<std::size_t>(panel)]->text());
