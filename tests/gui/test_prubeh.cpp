@@ -1,6 +1,7 @@
 // The trend window against the recording drivers: the ring's bounds, the
 // cursor's readout, the recording's lines and its rotation, and following
 // the connection; and its picture for the user's guide.
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -10,11 +11,13 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 
 #include <gtest/gtest.h>
 
 #include "GuiTest.h"
+#include "ui/Hlavni.h"
 #include "ui/LineLock.h"
 #include "ui/OkamDOUT.h"
 #include "ui/Prubeh.h"
@@ -273,6 +276,64 @@ INSTANTIATE_TEST_SUITE_P(
                       FollowCase{"NoConnection", false, 0, false, kNotConnectedText, 0},
                       FollowCase{"LineHeldByADialog", true, 9, true, " Modul  RQ-905  1.02, adresa 9", 0}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// The exports: the samples in view, no others. The view is paused over
+// the middle readings.
+struct ExportCase {
+    const char* name;
+    const char* button;
+    const char* file;
+};
+void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.name; }
+
+class TrendExportTest : public TrendWindowTest, public ::testing::WithParamInterface<ExportCase> {};
+
+TEST_P(TrendExportTest, WritesTheVisibleRange) {
+    // Readings farther apart than the shortest span shows.
+    for (int n = 0; n < 8; ++n) {
+        QTest::qWait(250);
+        m_window->Timer1Timer();
+    }
+    TStripChart* chart = m_window->Chart();
+    chart->SetFollowing(false);
+    chart->SetSpanMs(1'000);
+    chart->SetViewEndMs(m_window->Ring().At(5).UnixMs());
+    const auto [first, last] = chart->VisibleSamples();
+    ASSERT_GT(first, 0u);
+    ASSERT_LT(last, m_window->Ring().Size());
+    const QString path = m_dir.filePath(GetParam().file);
+    PressWithFile(GetParam().button, path);
+    if (QString(GetParam().file).endsWith(".png")) {
+        EXPECT_EQ(QImage(path).size(), chart->size());
+        return;
+    }
+    const std::string text = Read(path);
+    EXPECT_EQ(text, m_window->VisibleCsv());
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), last - first + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trend, TrendExportTest,
+                         ::testing::Values(ExportCase{"Csv", "ExportCsv", "view.csv"},
+                                           ExportCase{"Png", "ExportPng", "view.png"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// From the main window's menu: one window, raised again; closing the main
+// window closes it before the record goes.
+TEST(TrendMenuTest, OneWindowThatTheMainWindowCloses) {
+    QTemporaryDir dir;
+    auto main = std::make_unique<TForm1>(QDir(dir.path()).filePath("W_rq905.ini").toStdString());
+    main->show();
+    auto* open = main->findChild<QAction*>("Prubeh1");
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(FromQt(open->text()), "&Průběh");
+    open->trigger();
+    open->trigger();
+    const QList<TPrubeh*> windows = main->findChildren<TPrubeh*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.front()->isVisible());
+    main->close();
+    EXPECT_FALSE(windows.front()->isVisible());
+}
 
 // The picture of docs/gui.md: a minute-long pattern on the inputs, the
 // outputs and PWM written twice, the status bits, and the cursor.
