@@ -18,3 +18,9 @@ std::string CsvLine(const std::vector<std::string>& fields) {
     }
     return line;
 }
+
+std::string CsvText(std::string_view text) {
+    if (text.empty() || std::string_view("=+-@\t\r").find(text.front()) == std::string_view::npos)
+        return std::string(text);
+    return "'" + std::string(text);
+}

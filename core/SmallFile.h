@@ -4,13 +4,15 @@
 // POSIX, the ANSI code page on Windows); reasons are Windows-1250.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // A regular file that can be opened for reading, checked without an open
 // that could block (a FIFO, a device); otherwise reason says why not.
 bool SettingsFileReadable(const std::string& path, std::string& reason);
 
-// A regular file of modest size, read whole.
+// A regular file of modest size, read whole; a larger one is refused.
+inline constexpr std::size_t kSmallFileMaxSize = 64 * 1024;
 bool ReadSmallFile(const std::string& path, std::string& text, std::string& reason);
 
 // Whether path may be written: its directory exists and it is either

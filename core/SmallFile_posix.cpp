@@ -30,7 +30,7 @@ std::string ErrnoText(int error) {
 
 // A configuration file is a few hundred bytes; this only keeps a wrong
 // file from being read whole.
-constexpr off_t kMaxConfigFileSize = 64 * 1024;
+constexpr auto kMaxConfigFileSize = static_cast<off_t>(kSmallFileMaxSize);
 
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');

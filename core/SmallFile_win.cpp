@@ -14,7 +14,7 @@ namespace {
 
 // A configuration file is a few hundred bytes; this only keeps a wrong
 // file from being read whole.
-constexpr DWORD kMaxConfigFileSize = 64 * 1024;
+constexpr auto kMaxConfigFileSize = static_cast<DWORD>(kSmallFileMaxSize);
 
 // The system's message in the ANSI code page, without its line end.
 std::string SystemText(DWORD error) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -246,6 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Ctl, TraceLost, testing::Combine(testing::ValuesIn(kTra
 struct OutputCase {
     const char* name;
     TStdio stdio;
+    bool pipeIgnored = false;  // SIGPIPE ignored, as by a service manager
 };
 
 const OutputCase kOutputCases[] = {
@@ -254,6 +257,14 @@ const OutputCase kOutputCases[] = {
          posix_spawn_file_actions_addopen(&a, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
      }},
     {"Closed", [](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_addclose(&a, STDOUT_FILENO); }},
+    {"ReaderGoneSigpipeIgnored",
+     [](posix_spawn_file_actions_t& a) {
+         int pipe[2];
+         if (::pipe2(pipe, O_CLOEXEC) != 0) return;
+         ::close(pipe[0]);
+         posix_spawn_file_actions_adddup2(&a, pipe[1], STDOUT_FILENO);
+     },
+     true},
 };
 
 void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
@@ -263,16 +274,191 @@ class OutputLost : public testing::TestWithParam<OutputCase> {};
 TEST_P(OutputLost, IsAFailureWithAMessage) {
     Sim sim;
     ASSERT_TRUE(sim.Ready());
-    for (Args args : {Args{"config", "read", "--json"}, Args{"identify"}}) {
+    if (GetParam().pipeIgnored) ::signal(SIGPIPE, SIG_IGN);  // inherited by the child
+    // A watch stops at its first line that fails, rather than poll on.
+    for (Args args : {Args{"config", "read", "--json"}, Args{"identify"}, Args{"din", "--watch"}}) {
         const Args lan = sim.Lan();
         args.insert(args.end(), lan.begin(), lan.end());
-        const TRun run = RunCtl(args, {}, GetParam().stdio);
+        const TRun run = RunCtl(args, {}, GetParam().stdio, std::chrono::seconds(10));
         EXPECT_EQ(run.exit, 1) << args[0];
         EXPECT_EQ(run.err.rfind("rq905ctl: zápis na standardní výstup selhal", 0), 0u) << run.err;
     }
     const TRun version = RunCtl({"--version"}, {}, GetParam().stdio);
     EXPECT_EQ(version.exit, 1);
+    ::signal(SIGPIPE, SIG_DFL);
 }
+
+// ---- A CSV file of results ------------------------------------------------
+
+// rq905ctl with the size a file may grow to limited, as a full disk does,
+// and SIGXFSZ ignored so that the write fails instead.
+int RunLimited(const Args& args, rlim_t fileLimit) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const rlimit limit{fileLimit, fileLimit};
+        if (fileLimit != 0) ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        Args argvText{RQ905_CTL_EXECUTABLE};
+        argvText.insert(argvText.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argvText) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(RQ905_CTL_EXECUTABLE, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const std::string kDinHeader = "time,inputs,din0,din1,din2,din3,din4,din5,din6,din7,error_code,error_text";
+const std::string kDinRow = R"(\d{4}-\d\d-\d\dT[0-9:.+-]+,0,0,0,0,0,0,0,0,0,,\n)";
+
+struct CsvFileCase {
+    const char* name;
+    std::string before;  // the file's content before the run
+    rlim_t limit;        // the size the file may reach, 0: any
+    int exit;
+    std::string appended;  // a pattern of what the run adds to the file
+};
+void PrintTo(const CsvFileCase& c, std::ostream* os) { *os << c.name; }
+
+const CsvFileCase kCsvFiles[] = {
+    // Whole lines fit until the limit; the line it cuts is cut back off.
+    {"FullDiskLeavesNoTornLine", "", 400, 1, kDinHeader + "\n(" + kDinRow + ")+"},
+    {"ATornFileGetsItsLineEnd", kDinHeader + "\n2026-12-08T10:00:00.000+01:00,0,0,0", 0, 0,
+     "\n(" + kDinRow + ")+"},
+    {"OtherColumnsAreRefused", "address,key,module,file\n", 0, 2, ""},
+};
+
+class CsvFile : public testing::TestWithParam<CsvFileCase> {};
+
+TEST_P(CsvFile, HoldsOneTableOfWholeLines) {
+    Sim sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string file = sim.Dir().Path("din.csv");
+    std::ofstream(file, std::ios::binary) << GetParam().before;
+    Args args{"din", "--watch", "--count", "8", "--csv", "--output", file};
+    const Args lan = sim.Lan();
+    args.insert(args.end(), lan.begin(), lan.end());
+    EXPECT_EQ(RunLimited(args, GetParam().limit), GetParam().exit);
+    const std::string after = ReadFile(file);
+    ASSERT_EQ(after.rfind(GetParam().before, 0), 0u) << after;
+    const std::string appended = after.substr(GetParam().before.size());
+    EXPECT_TRUE(std::regex_match(appended, std::regex(GetParam().appended))) << appended;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, CsvFile, testing::ValuesIn(kCsvFiles),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CsvFile, ARefusedTableNamesBothHeaders) {
+    Sim sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string file = sim.Dir().Path("din.csv");
+    std::ofstream(file) << "address,key,module,file\n";
+    Args args{"din", "--csv", "--output", file};
+    const Args lan = sim.Lan();
+    args.insert(args.end(), lan.begin(), lan.end());
+    const TRun run = RunCtl(args);
+    EXPECT_EQ(run.exit, 2);
+    EXPECT_NE(run.err.find("\"address,key,module,file\""), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\"inputs,din0,"), std::string::npos) << run.err;
+}
+
+// ---- config diff over a converters' list, its results lost ---------------
+
+struct DiffOutputCase {
+    const char* name;
+    bool failingConverter;  // a converter that cannot be, listed first
+    const char* output;
+};
+void PrintTo(const DiffOutputCase& c, std::ostream* os) { *os << c.name; }
+
+class DiffTargetsOutput : public testing::TestWithParam<DiffOutputCase> {};
+
+// Failures go to stderr, results to the file; a file that cannot take them
+// is a failure (3), however equal the modules.
+TEST_P(DiffTargetsOutput, FailuresOnStderrAndALostResultFails) {
+    Sim sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string config = sim.Dir().Path("rq905.ini");
+    const TRun saved = RunCtl([&] {
+        Args a{"config", "save", config};
+        const Args lan = sim.Lan();
+        a.insert(a.end(), lan.begin(), lan.end());
+        return a;
+    }());
+    ASSERT_EQ(saved.exit, 0) << saved.err;
+    const std::string targets = sim.Dir().Path("plant.txt");
+    std::ofstream(targets) << (GetParam().failingConverter ? "lan:bad\x1b[31mhost 1\n" : "")
+                           << "lan:127.0.0.1:" << sim.Lan()[7] << " 1\n";
+    const std::string output = GetParam().output[0] == '/' ? GetParam().output : sim.Dir().Path("diff.txt");
+    const TRun run = RunCtl(
+        {"config", "diff", config, "--targets", targets, "--output", output, "--settings", sim.Lan()[1]});
+    EXPECT_EQ(run.exit, 3) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    // Its name shown printable: no escape sequence reaches the terminal.
+    EXPECT_EQ(run.err.find("rq905ctl: lan:bad\xB7[31mhost: ") != std::string::npos,
+              GetParam().failingConverter)
+        << run.err;
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, DiffTargetsOutput,
+                         testing::Values(DiffOutputCase{"FullDisk", false, "/dev/full"},
+                                         DiffOutputCase{"ConverterFails", true, "diff.txt"}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// ---- A module's texts in a spreadsheet ------------------------------------
+
+class CsvFormula : public testing::TestWithParam<const char*> {};
+
+// A module named like a formula is shown as text in a spreadsheet: the
+// field gets a leading apostrophe; the numbers beside it stay numbers.
+TEST_P(CsvFormula, IsNeutralised) {
+    Sim sim({"--name", GetParam()});
+    ASSERT_TRUE(sim.Ready());
+    Args args{"scan", "--csv", "--from", "1", "--to", "1"};
+    const Args lan = sim.Lan();
+    args.insert(args.end(), lan.begin(), lan.end() - 2);
+    const TRun run = RunCtl(args);
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, "address,speed,name,version,ident\n1,9600,'" + std::string(GetParam()) + ",1.02,'" +
+                           GetParam() + " v.1.02\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, CsvFormula, testing::Values("=1+1    ", "+420 777", "-2+3    ", "@SUM(A1)"), [](const auto& p) {
+        const std::string first(1, p.param[0]);
+        return first == "=" ? "Equals" : first == "+" ? "Plus" : first == "-" ? "Minus" : "At";
+    });
+
+// ---- Endless standard input ------------------------------------------------
+
+class EndlessTargets : public testing::TestWithParam<const char*> {};
+
+// A list on standard input is bounded as a file is: refused at once.
+TEST_P(EndlessTargets, AreRefusedAsAFileTooLarge) {
+    Sim sim;
+    ASSERT_TRUE(sim.Ready());
+    const std::string config = sim.Dir().Path("rq905.ini");
+    std::ofstream(config) << "[RQ-905]\nbus_address=1\nline_speed=9600\ndin_negation=0\ndout_negation=0\n"
+                             "dout_initial=0\npwm_initial=0\npwm_period_ms=1024\npwm_negation=off\n";
+    const TRun run = RunCtl(
+        {"config", GetParam(), config, "--targets", "-"}, {},
+        [](posix_spawn_file_actions_t& a) {
+            posix_spawn_file_actions_addopen(&a, STDIN_FILENO, "/dev/zero", O_RDONLY, 0);
+        },
+        std::chrono::seconds(10));
+    EXPECT_EQ(run.exit, 2) << run.err;
+    EXPECT_NE(run.err.find("příliš velký vstup"), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, EndlessTargets, testing::Values("apply", "diff"),
+                         [](const auto& p) { return std::string(p.param); });
 
 INSTANTIATE_TEST_SUITE_P(Ctl, OutputLost, testing::ValuesIn(kOutputCases),
                          [](const auto& p) { return std::string(p.param.name); });

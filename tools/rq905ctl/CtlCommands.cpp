@@ -15,15 +15,24 @@
 
 namespace {
 
-// A list of converters on standard input, read whole before the link opens.
+// A list of converters on standard input, read whole before the link
+// opens, and bounded as a file is.
 bool ReadStream(std::istream& in, std::string& text, std::string& reason) {
-    std::ostringstream all;
-    all << in.rdbuf();
+    std::string all;
+    char buffer[4096];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        all.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (all.size() > kSmallFileMaxSize) {
+            reason = "příliš velký vstup (nejvýše " + std::to_string(kSmallFileMaxSize >> 10) +
+                     " KiB, jako soubor)";
+            return false;
+        }
+    }
     if (in.bad()) {
         reason = "standardní vstup nelze číst";
         return false;
     }
-    text = all.str();
+    text = std::move(all);
     return true;
 }
 

@@ -186,12 +186,12 @@ int TConfigRun::ConfigRead() {
     if (m_o.csv) {
         // One line per module, so that the reads of many append into one table.
         std::vector<std::string> header{"address", "ident"};
-        std::vector<std::string> row{IntToStr(m_data.ModuleAddress), PrintableText(m_ident.Text())};
+        std::vector<std::string> row{IntToStr(m_data.ModuleAddress), CsvText(PrintableText(m_ident.Text()))};
         for (const TConfigKey& key : kConfigKeys) {
             header.push_back(key.name);
             row.push_back(key.text(config));
         }
-        CsvHeader(header);
+        if (!CsvHeader(header)) return kExitUsage;
         return Emit(CsvLine(row)) ? kExitOk : kExitFailure;
     }
     return Result(ConfigText(config), TJsonObject().Raw("config", ConfigJson(config))) ? kExitOk
@@ -231,7 +231,7 @@ int TConfigRun::ConfigDiff() {
     const int exit = json.empty() ? kExitOk : kExitFailure;
     if (m_o.csv) {
         // Equal: the header alone.
-        CsvHeader({"address", "key", "module", "file"});
+        if (!CsvHeader({"address", "key", "module", "file"})) return kExitUsage;
         if (!CsvHeaderOnly()) return m_failureExit;
         for (const std::string& line : csv) {
             if (!Emit(line)) return m_failureExit;
@@ -335,7 +335,7 @@ int TConfigRun::ConfigApply() {
                                    TJsonObject().Number("code", opened.code).Text("text", opened.text).Str())
                               .Str());
             } else {
-                WriteLine(m_io.out, target.converter + ": " + opened.text);
+                WriteLine(m_io.out, PrintableText(target.converter) + ": " + opened.text);
             }
             allDone = false;
             if (!m_o.keepGoing && t + 1 < targets.size()) {
@@ -350,6 +350,8 @@ int TConfigRun::ConfigApply() {
         for (std::size_t i = 0; i < addresses.size() && !stop; ++i) {
             // Ctrl-C ends the run between two modules.
             const TApplied applied = InterruptRequested() ? TApplied::NotBegun : ApplyTo(addresses[i]);
+            // Results that cannot be recorded stop the run.
+            if (m_outputFailed) return kExitFailure;
             if (applied == TApplied::NotBegun) {
                 const std::vector<uint8_t> remaining(addresses.begin() + static_cast<std::ptrdiff_t>(i),
                                                      addresses.end());
@@ -385,7 +387,8 @@ void TConfigRun::StoppedAfterFailure(const std::vector<std::string>& notBegun) {
 }
 
 std::string TConfigRun::ModuleHead(uint8_t address) const {
-    return (m_converter.empty() ? "Adresa " : m_converter + ", adresa ") + IntToStr(address) + ": ";
+    return (m_converter.empty() ? "Adresa " : PrintableText(m_converter) + ", adresa ") + IntToStr(address) +
+           ": ";
 }
 
 TJsonObject TConfigRun::ModuleJson(uint8_t address) const {
@@ -409,8 +412,14 @@ int TConfigRun::DiffTargets() {
             json.Text("converter", target.converter);
             if (module) json.Number("address", address);
             const std::string error = TJsonObject().Number("code", code).Text("text", text).Str();
-            WriteLine(m_io.out, m_o.json ? json.Raw("error", error).Str()
-                                         : (module ? ModuleHead(address) : target.converter + ": ") + text);
+            if (m_o.json) {
+                WriteLine(m_io.out, json.Raw("error", error).Str());
+            } else {
+                // Failures on stderr, so that the results stay a list of modules.
+                WriteLine(m_io.err,
+                          "rq905ctl: " +
+                              (module ? ModuleHead(address) : PrintableText(target.converter) + ": ") + text);
+            }
         };
         const TLinkOutcome opened = OpenLink(m_data, kStandardMode);
         if (opened.interrupted) return Interrupted();
@@ -447,10 +456,12 @@ int TConfigRun::DiffTargets() {
                         ", soubor " + file;
             }
             different = different || !json.empty();
-            Result(ModuleHead(address) + (json.empty() ? "Konfigurace modulu odpovídá souboru." : text),
-                   ModuleJson(address)
-                       .Bool("equal", json.empty())
-                       .Raw("differences", JsonArrayOf(json.data(), json.size())));
+            // Results that cannot be written end the run (the exit says so).
+            if (!Result(ModuleHead(address) + (json.empty() ? "Konfigurace modulu odpovídá souboru." : text),
+                        ModuleJson(address)
+                            .Bool("equal", json.empty())
+                            .Raw("differences", JsonArrayOf(json.data(), json.size()))))
+                return kExitDiffFailure;
         }
         CloseLink(m_data);
     }

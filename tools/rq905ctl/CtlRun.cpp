@@ -32,7 +32,8 @@ bool ReadsOnly(const TCtlOptions& o) {
 
 std::string JoinedTargets(const std::vector<std::string>& lines) {
     std::string text;
-    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
+    // Converter names come from the user's list: shown printable.
+    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + PrintableText(line);
     return text;
 }
 
@@ -78,6 +79,10 @@ int TCtlRun::Run(const std::string& settingsPath) {
     // A signal during the last transaction, which was let finish, still
     // ends the run as interrupted.
     if (InterruptRequested() && !m_interruptTold && !EndsBySignal()) exit = Interrupted();
+    // Results that could not be written are a failure, whatever the module
+    // did (config diff keeps 1 for "different").
+    const bool diff = m_failureExit == kExitDiffFailure;
+    if (m_outputFailed && (exit == kExitOk || (diff && exit == kExitFailure))) exit = m_failureExit;
     CloseLink(m_data);
     if (m_recorder) {
         Summary();
@@ -142,7 +147,9 @@ bool TCtlRun::Emit(const std::string& line) {
         if (!m_csvHeader.empty() && !m_headerDone) WriteLine(m_io.out, m_csvHeader);
         m_headerDone = true;
         WriteLine(m_io.out, line);
-        return true;
+        // Told once the run ends, as any failed standard output is.
+        m_outputFailed = !m_io.out;
+        return !m_outputFailed;
     }
     // A file emptied by a rotation gets the header again.
     std::string text;
@@ -156,10 +163,18 @@ bool TCtlRun::Emit(const std::string& line) {
     return false;
 }
 
-void TCtlRun::CsvHeader(const std::vector<std::string>& fields, std::size_t values) {
-    if (!m_o.csv) return;
+bool TCtlRun::CsvHeader(const std::vector<std::string>& fields, std::size_t values) {
+    if (!m_o.csv) return true;
     m_csvHeader = CsvLine(fields);
     m_csvValues = values;
+    if (m_output == nullptr || m_output->Empty()) return true;
+    // Lines of other columns under this header would make one table of two.
+    const std::string found = m_output->FirstLine();
+    if (found == Cp1250ToUtf8(m_csvHeader)) return true;
+    WriteLine(m_io.err, "rq905ctl: soubor " + Utf8ToCp1250(m_o.output.value_or("")) + " má záhlaví \"" +
+                            PrintableText(Utf8ToCp1250(found)) + "\", tento příkaz píše sloupce \"" +
+                            m_csvHeader + "\"; do jednoho souboru je nelze smíchat");
+    return false;
 }
 
 bool TCtlRun::CsvHeaderOnly() {
@@ -167,7 +182,8 @@ bool TCtlRun::CsvHeaderOnly() {
     if (m_output == nullptr) {
         if (!m_headerDone) WriteLine(m_io.out, m_csvHeader);
         m_headerDone = true;
-        return true;
+        m_outputFailed = !m_io.out;
+        return !m_outputFailed;
     }
     if (!m_output->Empty()) return true;
     std::string reason;

@@ -69,8 +69,9 @@ class TCtlRun {
     // not take it, which has been reported.
     bool Emit(const std::string& line);
     // The header of the CSV that follows, with the number of value columns
-    // a failed reading of a watch leaves empty.
-    void CsvHeader(const std::vector<std::string>& fields, std::size_t values = 0);
+    // a failed reading of a watch leaves empty. False, told, when the
+    // --output file holds a table of other columns: exit kExitUsage.
+    [[nodiscard]] bool CsvHeader(const std::vector<std::string>& fields, std::size_t values = 0);
     // The header alone, when no line may follow.
     bool CsvHeaderOnly();
     // A signal stopped the run before a transaction. written: the registers

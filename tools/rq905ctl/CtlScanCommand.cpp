@@ -40,7 +40,7 @@ int TScanRun::Command() {
     if (opened.code != 0) return LinkFail(opened);
 
     const bool bySpeed = !m_o.scanSpeeds.empty();
-    CsvHeader({"address", "speed", "name", "version", "ident"});
+    if (!CsvHeader({"address", "speed", "name", "version", "ident"})) return kExitUsage;
     std::vector<std::string> found;
     std::vector<std::string> errors;
     std::vector<std::string> collisions;
@@ -67,8 +67,9 @@ int TScanRun::Command() {
                                 .Text("ident", a.ident.Text())
                                 .Str());
             if (m_o.csv) {
-                return Emit(CsvLine({IntToStr(a.address), IntToStr(a.speed), PrintableText(a.ident.name),
-                                     PrintableText(a.ident.version), PrintableText(a.ident.Text())}));
+                return Emit(CsvLine(
+                    {IntToStr(a.address), IntToStr(a.speed), CsvText(PrintableText(a.ident.name)),
+                     CsvText(PrintableText(a.ident.version)), CsvText(PrintableText(a.ident.Text()))}));
             }
             if (!m_o.json)
                 return Emit("Adresa " + IntToStr(a.address) + at + ": " + PrintableText(a.ident.Text()));

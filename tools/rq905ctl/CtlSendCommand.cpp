@@ -22,7 +22,7 @@ int TSendRun::Command() {
     const bool repeated = m_o.repeat.has_value();
     std::vector<std::string> header{"command", "index", "status", "text", "d0", "d1", "d2", "d3", "d4"};
     if (repeated) header.insert(header.begin(), "time");
-    CsvHeader(header);
+    if (!CsvHeader(header)) return kExitUsage;
     bool allOk = true;
     for (uint32_t n = 0; n < m_o.repeat.value_or(1); ++n) {
         // Nothing but the request itself goes out: no identification, so
@@ -36,7 +36,7 @@ int TSendRun::Command() {
         std::string line;
         if (m_o.csv) {
             std::vector<std::string> row{IntToStr(m_o.sendCommand), IntToStr(m_o.sendIndex),
-                                         IntToStr(r.status), text};
+                                         IntToStr(r.status), CsvText(text)};
             if (repeated) row.insert(row.begin(), at.iso);
             for (const uint8_t d : r.d) row.push_back(IntToStr(d));
             line = CsvLine(row);

@@ -141,7 +141,7 @@ int TWatchRun::Poll(
                 if (!ok) row.assign(m_csvValues, "");
                 row.insert(row.begin(), at.iso);
                 row.push_back(ok ? "" : IntToStr(status));
-                row.push_back(failure);
+                row.push_back(CsvText(failure));
                 written = Emit(CsvLine(row));
             } else if (ok) {
                 written = Emit(CsvLine(row));
@@ -182,7 +182,7 @@ int TWatchRun::Poll(
 int TWatchRun::Din() {
     static const std::vector<std::string> kValues{"inputs", "din0", "din1", "din2", "din3",
                                                   "din4",   "din5", "din6", "din7"};
-    CsvHeader(CsvColumns(m_o.watch, kValues), kValues.size());
+    if (!CsvHeader(CsvColumns(m_o.watch, kValues), kValues.size())) return kExitUsage;
     return Poll(kInputsPeriod, [this](std::string& text, TJsonObject& json, std::vector<std::string>& csv) {
         const TReply r = Transact(kCmdRead, kIndexDigital);
         if (r.status != 0 || r.interrupted) return r;
@@ -210,7 +210,7 @@ int TWatchRun::Status() {
     }
     std::vector<std::string> values{"status", "status_hex"};
     for (const TStatusBit& b : kStatusBits) values.push_back(b.name);
-    CsvHeader(CsvColumns(m_o.watch, values), values.size());
+    if (!CsvHeader(CsvColumns(m_o.watch, values), values.size())) return kExitUsage;
     return Poll(kStatusPeriod, [this](std::string& text, TJsonObject& json, std::vector<std::string>& csv) {
         const TReply r = Transact(kCmdReadStatus, 0);
         if (r.status != 0 || r.interrupted) return r;
