@@ -169,8 +169,9 @@ bool TCtlRun::CsvHeader(const std::vector<std::string>& fields, std::size_t valu
     m_csvValues = values;
     if (m_output == nullptr || m_output->Empty()) return true;
     // Lines of other columns under this header would make one table of two.
+    // (A device or a pipe has no first line to go by.)
     const std::string found = m_output->FirstLine();
-    if (found == Cp1250ToUtf8(m_csvHeader)) return true;
+    if (found.empty() || found == Cp1250ToUtf8(m_csvHeader)) return true;
     WriteLine(m_io.err, "rq905ctl: soubor " + Utf8ToCp1250(m_o.output.value_or("")) + " má záhlaví \"" +
                             PrintableText(Utf8ToCp1250(found)) + "\", tento příkaz píše sloupce \"" +
                             m_csvHeader + "\"; do jednoho souboru je nelze smíchat");
