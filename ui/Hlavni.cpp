@@ -32,6 +32,11 @@ namespace {
 
 constexpr const char* kLineBusyText = " Linka je obsazena.";
 
+std::string BesideSettings(const std::string& settingsPath, const char* name) {
+    const std::size_t slash = settingsPath.find_last_of("/\\");
+    return slash == std::string::npos ? name : settingsPath.substr(0, slash + 1) + name;
+}
+
 QAction* AddItem(QWidget* menu, QObject* owner, const char* name, const char* caption) {
     auto* action = new QAction(ToQt(caption), owner);
     action->setObjectName(name);
@@ -108,8 +113,9 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
         m_panels[static_cast<std::size_t>(i)] = panel;
     }
 
-    m_bus = new TModulyNaSbernici(this);
+    m_bus = new TModulyNaSbernici(this, BesideSettings(m_settingsPath, kBusFileName));
     setCentralWidget(m_bus);
+    connect(m_bus, &TModulyNaSbernici::ConnectRequested, this, &TForm1::ConnectToBusModule);
 
     // Notices of the settings file reach a Windows user here, not on a
     // standard error nobody sees; several stand side by side.
@@ -120,6 +126,7 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
     // Creation step.
     m_data = create(m_settingsPath);
     if (!m_data) SetPanel(3, std::string(" ") + kNoDataText);
+    m_bus->SetData(m_data.get());
 }
 
 TForm1::~TForm1() {
@@ -150,6 +157,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::FormClose() {
     if (!m_data) return;
+    // The scan's link goes before the connection is saved and ended.
+    m_bus->StopScan();
     CloseProgramData(m_data, m_settingsPath, &m_saveError);
     // The one error that may leave the close step; the program still ends.
     if (!m_saveError.empty()) std::fprintf(stderr, "%s\n", m_saveError.c_str());
@@ -185,6 +194,7 @@ void TForm1::Pipojen1Click() {
     if (!m_data) return;
     OpenDialog<TForm2>();
     RefreshStatusBar();
+    m_bus->MarkConnected();
 }
 
 void TForm1::AdresaRychlost1Click() { OpenDialog<TForm12>(); }
@@ -197,6 +207,21 @@ void TForm1::Statusregistr1Click() { OpenDialog<TForm15>(); }
 void TForm1::Konec2Click() { close(); }
 
 void TForm1::ModulyNaSbernici1Click() { m_bus->Table()->setFocus(); }
+
+void TForm1::ConnectToBusModule(uint8_t address, uint8_t speedIndex) {
+    if (!m_data) return;
+    TLineHold line;
+    if (!TakeLine(line, "dialog")) {
+        SetPanel(3, kLineBusyText);
+        return;
+    }
+    ConnectToModule(*m_data, address, speedIndex, [this](const std::string& text) {
+        SetPanel(3, " " + PrintableText(text));
+        m_panels[3]->repaint();
+    });
+    RefreshStatusBar();
+    m_bus->MarkConnected();
+}
 void TForm1::UlozitKonfiguraci1Click() {}
 void TForm1::NahratKonfiguraci1Click() {}
 

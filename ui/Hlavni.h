@@ -45,6 +45,10 @@ class TForm1 : public QMainWindow {
     void UlozitKonfiguraci1Click();
     void NahratKonfiguraci1Click();
 
+    // Enter or a double-click in the bus table: as the connection dialog
+    // would connect, with the row's address and speed.
+    void ConnectToBusModule(uint8_t address, uint8_t speedIndex);
+
     TModulyNaSbernici* Bus() const { return m_bus; }
 
     // Closes the window as the operator would, also while a dialog is open:

@@ -39,7 +39,86 @@ std::string IsaBaseText(uint32_t base) {
     return QString::number(base, 16).toUpper().rightJustified(3, '0').toStdString() + "h";
 }
 
+void ReleaseAfterFailure(TData& rec, uint32_t& handle) {
+    CloseInterface(rec.Kind, handle);
+    rec.Handle = handle;
+    rec.Connected = 0;
+}
+
 }  // namespace
+
+bool InitializeConnection(TData& rec, uint32_t& handle, uint8_t address, uint8_t speedIndex,
+                          const TShowText& show) {
+    uint32_t result = OpenInterface(rec.Kind, handle, rec.InitParams);
+    if (result != 0) {
+        show("Chyba inicializace připojení - " + ResultMessage(rec.Kind, result));
+        rec.Connected = 0;
+        return false;
+    }
+    rec.Connected = 1;
+
+    result =
+        InterfaceSetConfig(rec.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), 2);
+    if (result != 0) {
+        // The text comes from the library, so it is taken before release.
+        show("Chyba inicializace připojení - " + ResultMessage(rec.Kind, result));
+        ReleaseAfterFailure(rec, handle);
+        return false;
+    }
+
+    std::string ident;
+    for (uint8_t index = 0; index < 3; ++index) {
+        uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0, d4 = 0, status = 0;
+        TCellBlock reply{};
+        ModuleTransaction(rec.Kind, handle, address, 200, index, d0, d1, d2, d3, d4, status, reply);
+        if (status != 0) {
+            show(ResultMessage(rec.Kind, status));
+            ReleaseAfterFailure(rec, handle);
+            return false;
+        }
+        if (index == 2) ident += " v.";
+        for (const uint8_t c : {d1, d2, d3, d4}) ident.push_back(static_cast<char>(c));
+    }
+
+    rec.ModuleIdent = ident;
+    show("Připojení úspěšně inicializováno. Připojen modul   " + ident);
+    rec.ModuleAddress = address;
+    rec.Speed = SpeedFromIndex(speedIndex);
+    rec.StatusText = "V pořádku";
+    rec.Handle = handle;
+    return true;
+}
+
+void InitParamsFromRecord(TData& rec) {
+    rec.InitParams.fill(0);
+    switch (rec.Kind) {
+        case kKindCom:
+            rec.InitParams[0] = rec.ComPort;
+            break;
+        case kKindIsa:
+            rec.InitParams[0] = rec.IsaBase;
+            break;
+        case kKindLan:
+            rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
+            rec.InitParams[1] = rec.UdpPort;
+            rec.InitParams[2] = rec.UdpTimeout;
+            break;
+        default:
+            break;
+    }
+}
+
+bool ConnectToModule(TData& rec, uint8_t address, uint8_t speedIndex, const TShowText& show) {
+    uint32_t handle = rec.Handle;
+    if (IsConnected(rec)) {
+        CloseInterface(rec.Kind, handle);
+        rec.Handle = handle;
+        rec.Connected = 0;
+    }
+    show(kConnectingText);
+    InitParamsFromRecord(rec);
+    return InitializeConnection(rec, handle, address, speedIndex, show);
+}
 
 TForm2::TForm2(QWidget* owner) : TFormDialog(owner) {
     setObjectName("Form2");
@@ -163,12 +242,6 @@ void TForm2::ComboBox2Change() {
 
 void TForm2::Button2Click() { close(); }
 
-void TForm2::ReleaseAfterFailure(uint32_t& handle) {
-    CloseInterface(m_data->Kind, handle);
-    m_data->Handle = handle;
-    m_data->Connected = 0;
-}
-
 void TForm2::Button1Click() {
     if (m_data == nullptr) return;
     TData& rec = *m_data;
@@ -181,7 +254,7 @@ void TForm2::Button1Click() {
         rec.Handle = handle;
         rec.Connected = 0;
     }
-    ShowPanel("Probíhá inicializace připojení");
+    ShowPanel(kConnectingText);
 
     const auto address = static_cast<uint8_t>(StrToIntDef(FromQt(m_edit1->text()), 0));
     m_edit1->setText(ToQt(IntToStr(address)));
@@ -239,41 +312,6 @@ void TForm2::Button1Click() {
             return;
     }
 
-    uint32_t result = OpenInterface(rec.Kind, handle, rec.InitParams);
-    if (result != 0) {
-        ShowPanel("Chyba inicializace připojení - " + ResultMessage(rec.Kind, result));
-        rec.Connected = 0;
-        return;
-    }
-    rec.Connected = 1;
-
-    result =
-        InterfaceSetConfig(rec.Kind, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex), 2);
-    if (result != 0) {
-        // The text comes from the library, so it is taken before release.
-        ShowPanel("Chyba inicializace připojení - " + ResultMessage(rec.Kind, result));
-        ReleaseAfterFailure(handle);
-        return;
-    }
-
-    std::string ident;
-    for (uint8_t index = 0; index < 3; ++index) {
-        uint8_t d0 = 0, d1 = 0, d2 = 0, d3 = 0, d4 = 0, status = 0;
-        TCellBlock reply{};
-        ModuleTransaction(rec.Kind, handle, address, 200, index, d0, d1, d2, d3, d4, status, reply);
-        if (status != 0) {
-            ShowPanel(ResultMessage(rec.Kind, status));
-            ReleaseAfterFailure(handle);
-            return;
-        }
-        if (index == 2) ident += " v.";
-        for (const uint8_t c : {d1, d2, d3, d4}) ident.push_back(static_cast<char>(c));
-    }
-
-    rec.ModuleIdent = ident;
-    ShowPanel("Připojení úspěšně inicializováno. Připojen modul   " + ident);
-    rec.ModuleAddress = address;
-    rec.Speed = SpeedFromIndex(speedIndex);
-    rec.StatusText = "V pořádku";
-    rec.Handle = handle;
+    InitializeConnection(rec, handle, address, speedIndex,
+                         [this](const std::string& text) { ShowPanel(text); });
 }
