@@ -77,7 +77,7 @@ void TFrameRing::Push(TFrame&& frame) {
     if (m_frames.size() < m_capacity) {
         m_frames.push_back(std::move(frame));
     } else {
-        m_frames[m_end % m_capacity] = std::move(frame);
+        m_frames[static_cast<std::size_t>(m_end % m_capacity)] = std::move(frame);
     }
     ++m_end;
 }
@@ -85,7 +85,7 @@ void TFrameRing::Push(TFrame&& frame) {
 const TFrame* TFrameRing::At(uint64_t number) const {
     if (number < First() || number >= m_end) return nullptr;
     // Until the ring is full, a frame's place is its number.
-    return &m_frames[m_frames.size() < m_capacity ? number : number % m_capacity];
+    return &m_frames[static_cast<std::size_t>(m_frames.size() < m_capacity ? number : number % m_capacity)];
 }
 
 TTrafficLog::TTrafficLog(std::size_t capacity) : m_frames(capacity), m_recorder(m_stats, std::nullopt) {

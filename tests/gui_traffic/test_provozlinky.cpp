@@ -75,7 +75,8 @@ class TrafficWindow : public testing::Test {
 };
 
 TEST_F(TrafficWindow, MenuOpensOneWindowAndRaisesIt) {
-    const fs::path dir = fs::temp_directory_path() / ("rq905-traffic-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("rq905-traffic-" + std::to_string(QCoreApplication::applicationPid()));
     fs::create_directories(dir);
     {
         TForm1 form((dir / "W_rq905.ini").string());
@@ -161,8 +162,8 @@ TEST_F(TrafficWindow, PauseHoldsTheListAndCopySaveTakeIt) {
     EXPECT_EQ(std::count(copied.begin(), copied.end(), '\n'), 9);
     EXPECT_NE(copied.find("\n10:01:02.000123\tvysláno\t1\t"), std::string::npos) << copied;
 
-    const fs::path file =
-        fs::temp_directory_path() / ("rq905-traffic-" + std::to_string(::getpid()) + ".txt");
+    const fs::path file = fs::temp_directory_path() /
+                          ("rq905-traffic-" + std::to_string(QCoreApplication::applicationPid()) + ".txt");
     WhenModal([&](QWidget* dialog) {
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
