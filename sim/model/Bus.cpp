@@ -1,5 +1,7 @@
 #include "Bus.h"
 
+#include "Options.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -39,9 +41,9 @@ void Bus::SetFactory(std::uint8_t address, std::uint8_t speedIndex) {
 }
 
 Module& Bus::Add(std::optional<std::uint8_t> address, std::optional<std::uint8_t> speedIndex) {
-    return m_modules.emplace_back(FactoryRegisters(address.value_or(m_factoryAddress),
-                                                   speedIndex.value_or(m_factorySpeedIndex)),
-                                  m_identity);
+    return m_modules.emplace_back(
+        FactoryRegisters(address.value_or(m_factoryAddress), speedIndex.value_or(m_factorySpeedIndex)),
+        m_identity);
 }
 
 bool Bus::Remove(std::uint8_t address) {
@@ -54,7 +56,8 @@ bool Bus::Remove(std::uint8_t address) {
     return false;
 }
 
-std::vector<std::uint8_t> Collide(const std::vector<std::vector<std::uint8_t>>& replies, unsigned offsetBits) {
+std::vector<std::uint8_t> Collide(const std::vector<std::vector<std::uint8_t>>& replies,
+                                  unsigned offsetBits) {
     constexpr unsigned kBits = wire::kBitsPerByte;
     std::size_t length = 0;
     for (std::size_t k = 0; k < replies.size(); ++k) {
@@ -103,18 +106,6 @@ std::vector<Registers> Bus::StoredState() const {
 
 namespace {
 
-std::optional<unsigned long> Number(const std::string& text, unsigned long max) {
-    if (text.empty() || text[0] == '-') {
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-    if (*end != '\0' || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::string Hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -132,7 +123,7 @@ bool Targets(Bus& bus, const std::vector<std::string>& words, std::vector<Module
         return true;
     }
     if (words.size() == 3) {
-        const auto address = Number(words[1], 255);
+        const auto address = ParseNumber(words[1], 255);
         if (!address) {
             return false;
         }
@@ -162,19 +153,19 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
     if (verb == "add" && words.size() <= 3) {
         std::optional<unsigned long> address;
         std::optional<std::uint8_t> speedIndex;
-        if (words.size() >= 2 && !(address = Number(words[1], 255))) {
+        if (words.size() >= 2 && !(address = ParseNumber(words[1], 255))) {
             return "error: bad address '" + words[1] + "'";
         }
         if (words.size() == 3) {
-            const auto baud = Number(words[2], 1'000'000);
+            const auto baud = ParseNumber(words[2], 1'000'000);
             speedIndex = baud ? wire::SpeedIndex(static_cast<std::uint32_t>(*baud)) : std::nullopt;
             if (!speedIndex) {
                 return "error: bad line speed '" + words[2] + "'";
             }
         }
-        const Module& added =
-            t.bus.Add(address ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*address)) : std::nullopt,
-                      speedIndex);
+        const Module& added = t.bus.Add(
+            address ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*address)) : std::nullopt,
+            speedIndex);
         if (t.busChanged != nullptr) {
             *t.busChanged = true;
         }
@@ -182,7 +173,7 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
                std::to_string(wire::kSpeeds[added.SpeedIndex()]) + " Bd connected\nok";
     }
     if (verb == "remove" && words.size() == 2) {
-        const auto address = Number(words[1], 255);
+        const auto address = ParseNumber(words[1], 255);
         // The state file names at least one module.
         if (t.bus.Modules().size() == 1) {
             return "error: the last module stays on the bus";
@@ -198,7 +189,7 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
     if (verb == "restart" && words.size() <= 2) {
         std::vector<Module*> modules;
         if (words.size() == 2) {
-            const auto address = Number(words[1], 255);
+            const auto address = ParseNumber(words[1], 255);
             if (address) {
                 modules = t.bus.FindAll(static_cast<std::uint8_t>(*address));
             }
@@ -264,7 +255,7 @@ std::string RunConsoleCommand(const std::string& line, ConsoleTarget t) {
         if (!Targets(t.bus, words, modules, text)) {
             return "error: usage: " + verb + " [ADDR] VALUE, with ADDR a module on the bus";
         }
-        const auto value = Number(text, verb == "inputs" ? 0xFFUL : 0xFFFFFFFFUL);
+        const auto value = ParseNumber(text, verb == "inputs" ? 0xFFUL : 0xFFFFFFFFUL);
         if (!value) {
             return "error: bad value '" + text + "'";
         }

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "core/IntText.h"
+
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -7,18 +9,6 @@
 namespace sim {
 
 namespace {
-
-std::optional<unsigned long> Number(const std::string& text, unsigned long max) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-    if (*end != '\0' || value > max || text[0] == '-') {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::optional<double> Probability(const std::string& text) {
     char* end = nullptr;
@@ -143,6 +133,20 @@ const char* UsageText(bool ptyAvailable) {
     return (ptyAvailable ? withPty : withoutPty).c_str();
 }
 
+std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long max) {
+    int32_t value = 0;
+    // The rule takes hexadecimal as a signed 32-bit value; only a sign
+    // makes a number negative here.
+    if (!TryStrToInt(text, value) || text.find('-') != std::string::npos) {
+        return std::nullopt;
+    }
+    const unsigned long number = static_cast<std::uint32_t>(value);
+    if (number > max) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error,
                                     bool ptyAvailable) {
     Options o;
@@ -173,7 +177,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--udp",
          [&](const std::string& v) {
-             const auto n = Number(v, 65535);
+             const auto n = ParseNumber(v, 65535);
              if (n) {
                  o.udpPort = static_cast<std::uint16_t>(*n);
                  transportChosen = true;
@@ -192,7 +196,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--modules",
          [&](const std::string& v) {
-             const auto n = Number(v, 256);
+             const auto n = ParseNumber(v, 256);
              if (n && *n > 0) {
                  o.modules = static_cast<unsigned>(*n);
                  return true;
@@ -201,7 +205,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--address",
          [&](const std::string& v) {
-             const auto n = Number(v, 255);
+             const auto n = ParseNumber(v, 255);
              if (n) {
                  o.firstAddress = static_cast<std::uint8_t>(*n);
              }
@@ -209,7 +213,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--speed",
          [&](const std::string& v) {
-             const auto n = Number(v, 1'000'000);
+             const auto n = ParseNumber(v, 1'000'000);
              const auto index = n ? wire::SpeedIndex(static_cast<std::uint32_t>(*n)) : std::nullopt;
              if (index) {
                  o.speedIndex = *index;
@@ -228,7 +232,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--stuck-register",
          [&](const std::string& v) {
-             const auto n = Number(v, 255);
+             const auto n = ParseNumber(v, 255);
              if (n && RegisterSlot(static_cast<std::uint8_t>(*n))) {
                  o.stuckRegisters.push_back(static_cast<std::uint8_t>(*n));
                  return true;
@@ -237,7 +241,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--inputs",
          [&](const std::string& v) {
-             const auto n = Number(v, 255);
+             const auto n = ParseNumber(v, 255);
              if (n) {
                  o.inputs = static_cast<std::uint8_t>(*n);
              }
@@ -257,7 +261,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--pattern-ms",
          [&](const std::string& v) {
-             const auto n = Number(v, 3'600'000);
+             const auto n = ParseNumber(v, 3'600'000);
              if (n && *n > 0) {
                  o.patternMs = static_cast<unsigned>(*n);
                  return true;
@@ -279,7 +283,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--turnaround-ms",
          [&](const std::string& v) {
-             const auto n = Number(v, 1000);
+             const auto n = ParseNumber(v, 1000);
              if (n) {
                  o.turnaroundMs = static_cast<unsigned>(*n);
              }
@@ -287,7 +291,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--delay-ms",
          [&](const std::string& v) {
-             const auto n = Number(v, 60'000);
+             const auto n = ParseNumber(v, 60'000);
              if (n) {
                  o.delayMs = static_cast<unsigned>(*n);
              }
@@ -295,7 +299,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
          }},
         {"--seed",
          [&](const std::string& v) {
-             const auto n = Number(v, ~0UL);
+             const auto n = ParseNumber(v, ~0UL);
              if (n) {
                  o.seed = *n;
              }

@@ -52,6 +52,11 @@ inline constexpr bool kPtyAvailable = false;
 inline constexpr bool kPtyAvailable = true;
 #endif
 
+// A number of the command line or the console by the integer rule of the
+// program and rq905ctl (core/IntText.h: "010" is ten, hexadecimal takes
+// "$" or "0x"), from 0 to max; hexadecimal may use all 32 bits.
+std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long max);
+
 // nullopt with a reason on a bad command line.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error,
                                     bool ptyAvailable = kPtyAvailable);

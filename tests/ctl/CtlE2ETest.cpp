@@ -734,6 +734,25 @@ TEST_P(CtlLastWrite, EndsAsInterruptedAndSaysWhatTheModuleHolds) {
         << run.err;
 }
 
+// A module that falls silent during commission's write: the failure names
+// the register and the driver's text, asked while the link is still open.
+TEST(CtlCommission, AFailedWriteKeepsTheDriversText) {
+    Sim sim({"--delay", "1", "--delay-ms", "200"});
+    ASSERT_TRUE(sim.Process().Ready());
+    ctltest::TCtlChild child({"commission", "--yes", "--first", "10", "--settings", kNoSettings, "--kind",
+                              "lan", "--ip", "127.0.0.1", "--udp-timeout", "500", "--udp-port",
+                              std::to_string(sim.Process().UdpPort())});
+    ASSERT_TRUE(sim.Process().WaitFor("register 63 =", std::chrono::seconds(10)));
+    ASSERT_EQ(sim.Process().Command("silent on"), "ok");
+    const TRun run = child.Finish();
+    EXPECT_EQ(run.exit, 1);
+    const std::string text = DriverText("TRQ1318", 11);
+    ASSERT_FALSE(text.empty());
+    EXPECT_TRUE(std::regex_search(Text(run.err),
+                                  std::regex("Modul 1/1: Zápis registru 6[23] \\([^)]*\\): " + text + "\n$")))
+        << run.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Ctl, CtlLastWrite, testing::ValuesIn(kLastWrites),
                          [](const auto& p) { return std::string(p.param.name); });
 

@@ -27,6 +27,13 @@ fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+# A plant list that is not there is an error, not an empty plant.
+for plant in /nonexistent/plant.txt "$docs"; do
+    if sh "$fleet/parallel.sh" apply /dev/null "$plant" 2>/dev/null; then
+        fail "parallel.sh exits 0 without the plant list $plant"
+    fi
+done
+
 export PATH="$bin:$PATH"
 # The connection's other parts come from an empty settings file.
 : >"$tmp/W_rq905.ini"

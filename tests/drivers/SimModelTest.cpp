@@ -304,6 +304,29 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsCase{"VersionTakesNoValue", {"--version", "2.0"}, false}),
     CaseName<OptionsCase>);
 
+// The integer rule of the program and rq905ctl: a leading zero is no octal.
+struct AddressCase {
+    const char* name;
+    const char* text;
+    int address;  // -1: refused
+};
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << c.name; }
+
+class AddressOption : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(AddressOption, ReadsAsRq905ctlDoes) {
+    const auto options = sim::ParseOptions({"--address", GetParam().text}, nullptr);
+    EXPECT_EQ(options ? options->firstAddress : -1, GetParam().address);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, AddressOption,
+                         ::testing::Values(AddressCase{"LeadingZero", "010", 10},
+                                           AddressCase{"Dollar", "$1F", 31},
+                                           AddressCase{"Hex", "0x1F", 31},
+                                           AddressCase{"Negative", "-1", -1},
+                                           AddressCase{"TooBig", "256", -1}),
+                         CaseName<AddressCase>);
+
 TEST(Options, DefaultsServeBothTransports) {
     const auto o = sim::ParseOptions({}, nullptr);
     ASSERT_TRUE(o.has_value());
@@ -392,6 +415,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, ConsoleTest,
                                            ConsoleCase{"Show", "show", "module 1:"},
                                            ConsoleCase{"Add", "add", "module 1 at 9600 Bd connected"},
                                            ConsoleCase{"AddAt", "add 7 19200", "module 7 at 19200 Bd"},
+                                           ConsoleCase{"AddLeadingZeroIsDecimal", "add 010", "module 10 at"},
                                            ConsoleCase{"AddBadSpeed", "add 7 14400", "error"},
                                            ConsoleCase{"Remove", "remove 2", "ok"},
                                            ConsoleCase{"RemoveNobody", "remove 9", "error"},
