@@ -180,7 +180,9 @@ uint8_t TPoller::Transact(TModule& module, uint8_t command, uint8_t index, uint8
 
 void TPoller::MarkDown(TModule& module) {
     std::lock_guard lock(m_mutex);
-    if (module.m.up) Log(TPriority::Warning, "module " + IntToStr(module.m.address) + " does not answer");
+    if (module.m.up || !module.polled)
+        Log(TPriority::Warning, "module " + IntToStr(module.m.address) + " does not answer");
+    module.polled = true;
     module.m.up = false;
     module.m.view.fresh = false;
 }
@@ -199,6 +201,7 @@ void TPoller::Poll(TModule& module) {
                                static_cast<uint32_t>(status[4]) << 24;
         module.sampled = Clock::now();
         cameUp = !module.m.up;
+        module.polled = true;
         module.m.up = true;
         module.m.view.fresh = true;
     }

@@ -81,6 +81,7 @@ class TPoller : public TModuleSource {
         TModuleMetrics m;
         std::size_t line = 0;
         std::chrono::steady_clock::time_point sampled;
+        bool polled = false;  // its first state has been told
     };
     struct TJob {
         uint8_t address;
