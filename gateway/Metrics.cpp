@@ -2,8 +2,8 @@
 
 #include <httplib.h>
 
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 
 #include "Log.h"
 
@@ -16,10 +16,11 @@ struct TStatusFlag {
 };
 constexpr TStatusFlag kStatusFlags[] = {{"fn", 1}, {"prf", 2}, {"pwr", 4}, {"rst", 5}, {"err24", 6}};
 
+// The shortest text that reads back as the same double.
 std::string Number(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 std::string LabelValue(const std::string& text) {

@@ -20,6 +20,7 @@ constexpr uint8_t kCmdReadStatus = 100;
 constexpr uint8_t kCmdReadRegister = 102;
 constexpr uint8_t kCmdWriteRegister = 103;
 constexpr uint8_t kIndexOutputs = 64;
+constexpr auto kSilentRetry = std::chrono::seconds(1);
 
 // A transaction's status as the Modbus exception of a write.
 uint8_t WriteException(uint8_t status) {
@@ -299,6 +300,10 @@ void TPoller::Run() {
                     std::lock_guard lock(m_mutex);
                     if (m_stop) return;
                 }
+                // A silent module would cost every cycle its time-out: it is
+                // asked again once a second, so the others keep their rate.
+                if (module.polled && !module.m.up && Clock::now() - module.tried < kSilentRetry) continue;
+                module.tried = Clock::now();
                 if (!failed && UseLine(l)) {
                     Poll(module);
                 } else {

@@ -82,6 +82,7 @@ class TPoller : public TModuleSource {
         std::size_t line = 0;
         std::chrono::steady_clock::time_point sampled;
         bool polled = false;  // its first state has been told
+        std::chrono::steady_clock::time_point tried;
     };
     struct TJob {
         uint8_t address;

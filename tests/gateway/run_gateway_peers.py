@@ -177,6 +177,9 @@ def case_modbus(tmp):
         check("silent simulator: exception 11", r is not None and getattr(r, "exception_code", 0) == 11, r)
         r = client.write_coil(0, True, slave=1)
         check("write to a silent module: exception 11", r.isError() and getattr(r, "exception_code", 0) == 11, r)
+        sim.command("silent off")
+        r = eventually(lambda: (lambda x: x if not x.isError() else None)(client.read_discrete_inputs(0, 8, slave=1)))
+        check("a module that answers again is served again", r is not None, r)
         client.close()
     finally:
         for p in (ro, rw, sim):
