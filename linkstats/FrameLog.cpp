@@ -1,6 +1,6 @@
 #include "FrameLog.h"
 
-#include <cstring>
+#include <cstdlib>
 #include <span>
 
 #include "TraceLine.h"
@@ -88,7 +88,13 @@ const TFrame* TFrameRing::At(uint64_t number) const {
     return &m_frames[static_cast<std::size_t>(m_frames.size() < m_capacity ? number : number % m_capacity)];
 }
 
-TTrafficLog::TTrafficLog(std::size_t capacity) : m_frames(capacity), m_recorder(m_stats, std::nullopt) {
+static std::optional<std::string> InheritedTrace() {
+    const char* value = std::getenv("RQ905_TRACE");
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+TTrafficLog::TTrafficLog(std::size_t capacity)
+    : m_inheritedTrace(InheritedTrace()), m_frames(capacity), m_recorder(m_stats, std::nullopt) {
     m_recorder.SetLineListener([this](std::string_view lines) { AddLines(lines); });
     g_current = this;
 }
@@ -96,6 +102,7 @@ TTrafficLog::TTrafficLog(std::size_t capacity) : m_frames(capacity), m_recorder(
 TTrafficLog::~TTrafficLog() {
     if (g_current == this) g_current = nullptr;
     m_recorder.SetLineListener(nullptr);
+    SetTraceFile(m_inheritedTrace.value_or(""));
 }
 
 TTrafficLog* TTrafficLog::Current() { return g_current; }

@@ -88,6 +88,9 @@ class TTrafficLog {
     void AddLines(std::string_view lines);
 
   private:
+    // The trace variable as it was: given back when the log ends, so that
+    // a later log does not take this one's private file for the user's.
+    std::optional<std::string> m_inheritedTrace;
     TLinkStats m_stats;
     TFrameRing m_frames;
     bool m_traced = false;  // lines came in by AddLines

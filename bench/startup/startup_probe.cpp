@@ -12,6 +12,7 @@
 #include <string>
 
 #ifdef PROBE_TOOL
+#include "linkstats/FrameLog.h"
 #include "ui/Hlavni.h"
 #endif
 
@@ -44,6 +45,8 @@ int main(int argc, char* argv[]) {
 #ifdef PROBE_TOOL
     // Settings go to a scratch file so the probe never touches a user's.
     const char* scratch = std::getenv("PROBE_SETTINGS");
+    // As the program starts: its traffic log first.
+    TTrafficLog traffic;
     TForm1 window(scratch != nullptr ? scratch : "/tmp/rq905-startup-probe.ini");
 #else
     QMainWindow window;

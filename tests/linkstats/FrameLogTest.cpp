@@ -3,6 +3,7 @@
 // keeps only the newest.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <span>
 #include <string>
 
@@ -125,6 +126,37 @@ TEST_P(FrameRing, KeepsTheNewestInOrder) {
 INSTANTIATE_TEST_SUITE_P(LinkStats, FrameRing,
                          testing::Values(RingCase{"NotFull", 5, 3}, RingCase{"JustFull", 4, 4},
                                          RingCase{"WrappedTwice", 3, 8}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct TraceVariableCase {
+    const char* name;
+    const char* before;  // nullptr: unset
+    const char* after;
+};
+void PrintTo(const TraceVariableCase& c, std::ostream* os) { *os << c.name; }
+
+class TraceVariable : public testing::TestWithParam<TraceVariableCase> {};
+
+// A log points the drivers at its private file while it lives; a later
+// log must not take that file, gone by then, for a trace the user asked for.
+TEST_P(TraceVariable, IsGivenBackWhenTheLogEnds) {
+    const TraceVariableCase& c = GetParam();
+    if (c.before != nullptr) {
+        SetTraceFile(c.before);
+    } else {
+        ::unsetenv("RQ905_TRACE");
+    }
+    {
+        const TTrafficLog log;
+        EXPECT_NE(std::string(std::getenv("RQ905_TRACE")), c.after);
+    }
+    EXPECT_EQ(std::string(std::getenv("RQ905_TRACE")), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkStats, TraceVariable,
+                         testing::Values(TraceVariableCase{"Unset", nullptr, ""},
+                                         TraceVariableCase{"Empty", "", ""},
+                                         TraceVariableCase{"UsersFile", "/dev/null", "/dev/null"}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
