@@ -8,6 +8,7 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,7 @@
 #include "ui/OkamDIN.h"
 #include "ui/OkamDOUT.h"
 #include "ui/OkamPWM.h"
+#include "ui/Prubeh.h"
 #include "ui/QtText.h"
 #include "ui/StatReg.h"
 #include "ui/StatusLine.h"
@@ -162,6 +164,45 @@ TEST_F(LiveE2ETest, StatusBitsAreShownAndCleared) {
         },
         kWaitMs));
     EXPECT_EQ(StatusOf(&form), OkText());
+}
+
+// The trend window on its own timer: the module's inputs and status bits
+// as read, the outputs as the outputs dialog wrote them, and a line in
+// the recording for every reading.
+TEST_F(LiveE2ETest, TheTrendPlotsAndRecordsWhatTheModuleDoes) {
+    ASSERT_EQ(m_sim->Command("inputs 0xA5"), "ok");
+    ASSERT_EQ(m_sim->Command("status 0x40"), "ok");
+    TPrubeh trend;
+    trend.SetData(&m_rec);
+    trend.show();
+    const std::string path = m_dir + "/trend.csv";
+    ASSERT_TRUE(trend.StartRecording(QString::fromStdString(path)));
+    TForm9 outputs;
+    outputs.SetData(&m_rec);
+    outputs.show();
+    Child<QCheckBox>(&outputs, "DOUT6")->setChecked(true);
+    QTest::mouseClick(Child<QPushButton>(&outputs, "Button1"), Qt::LeftButton);
+    ASSERT_EQ(m_sim->Command("inputs 0x0F"), "ok");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::size_t n = trend.Ring().Size();
+            if (n < 5) return false;
+            const TTrendReading r = trend.Ring().At(n - 1).Reading();
+            return r.inputs == 0x0F && r.doutKnown;
+        },
+        kWaitMs));
+    trend.close();
+    const TTrendReading last = trend.Ring().At(trend.Ring().Size() - 1).Reading();
+    EXPECT_TRUE(last.inputsRead && last.statusRead);
+    EXPECT_EQ(last.dout, 0x40);
+    EXPECT_NE(last.status & 0x40u, 0u);
+    EXPECT_FALSE(last.pwmKnown);
+    std::ifstream file(path);
+    std::string line;
+    std::size_t lines = 0;
+    while (std::getline(file, line)) ++lines;
+    // The header, then one line for each reading since the recording began.
+    EXPECT_EQ(lines, trend.Ring().Size() + 1);
 }
 
 }  // namespace
