@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "Log.h"
@@ -244,6 +245,12 @@ void TModbusServer::RunOnce(int timeoutMs, int extraFd, bool& extraReady) {
     std::vector<int> serve;
     for (const auto& [fd, client] : m_clients) {
         if (!client.waiting && FD_ISSET(fd, &read)) serve.push_back(fd);
+    }
+    // The round starts one client further each time, so that no client is
+    // always answered last and always late for the next round.
+    if (!serve.empty()) {
+        std::rotate(serve.begin(), serve.begin() + static_cast<std::ptrdiff_t>(m_round++ % serve.size()),
+                    serve.end());
     }
     for (const int fd : serve) ServeClient(fd);
     if (m_listenFd >= 0 && FD_ISSET(m_listenFd, &read)) Accept();

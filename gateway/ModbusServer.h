@@ -75,6 +75,7 @@ class TModbusServer {
     int m_wakeFd = -1;  // eventfd: a write has finished
     std::map<int, TClient> m_clients;
     uint64_t m_nextId = 1;
+    std::size_t m_round = 0;
     std::shared_ptr<TModuleSource> m_source;
     TPermissions m_allowed;
     std::vector<TCidr> m_allowFrom;
