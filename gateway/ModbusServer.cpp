@@ -82,7 +82,8 @@ TModbusServer::~TModbusServer() {
 }
 
 bool TModbusServer::Listen(const TListen& listen, std::string& error) {
-    if (m_listenFd >= 0 && listen == m_listen) return true;
+    // Compared as asked for: port 0 stays the port it was given.
+    if (m_listenFd >= 0 && listen == m_requested) return true;
     modbus_t* ctx = modbus_new_tcp_pi(listen.host.c_str(), std::to_string(listen.port).c_str());
     if (ctx == nullptr) {
         error = "bad Modbus address " + listen.host;
@@ -98,6 +99,7 @@ bool TModbusServer::Listen(const TListen& listen, std::string& error) {
     }
     if (m_listenFd >= 0) ::close(m_listenFd);
     m_listenFd = fd;
+    m_requested = listen;
     m_listen = listen;
     sockaddr_storage bound{};
     socklen_t size = sizeof bound;

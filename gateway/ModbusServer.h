@@ -71,8 +71,9 @@ class TModbusServer {
 
     modbus_t* m_ctx = nullptr;
     int m_listenFd = -1;
-    TListen m_listen;
-    int m_wakeFd = -1;  // eventfd: a write has finished
+    TListen m_listen;     // with the port bound
+    TListen m_requested;  // as the options give it
+    int m_wakeFd = -1;    // eventfd: a write has finished
     std::map<int, TClient> m_clients;
     uint64_t m_nextId = 1;
     std::size_t m_round = 0;

@@ -259,6 +259,15 @@ def case_service(tmp):
         reply = eventually(lambda: (lambda r: r if r[7] == 2 else None)(ask(2)))
         check("after SIGHUP the same connection reaches module 2", reply is not None)
         check("and still module 1", ask(1)[7] == 2)
+        with open(config, "w") as f:
+            f.write("address 1,2\nallow-from 10.0.0.0/8\n")
+        gw.proc.send_signal(signal.SIGHUP)
+        gw.wait_for("reloading", 5)
+        with socket.create_connection(("127.0.0.1", gw.modbus)) as other:
+            other.settimeout(5)
+            other.sendall(frame)
+            check("--allow-from turns away a client from elsewhere", other.recv(64) == b"")
+        check("a client connected before keeps its connection", ask(1)[7] == 2)
         start = time.monotonic()
         gw.proc.send_signal(signal.SIGTERM)
         code = gw.proc.wait(5)
