@@ -69,9 +69,10 @@ class Child:
 
 
 class Sim(Child):
-    def __init__(self, tmp, address=1, name="state"):
+    def __init__(self, tmp, address=1, name="state", extra=()):
         super().__init__([os.path.join(BIN, "rq905-sim"), "--fresh", "--state", os.path.join(tmp, name),
-                          "--udp", "0", "--modules", "2", "--address", str(address)], stdin=subprocess.PIPE)
+                          "--udp", "0", "--modules", "2", "--address", str(address)] + list(extra),
+                         stdin=subprocess.PIPE)
         m = self.wait_for(r"^udp [\d.]+:(\d+)")
         self.port = int(m.group(1)) if m else 0
         self.wait_for("^ready")
@@ -309,8 +310,37 @@ def case_lines(tmp):
             p.stop()
 
 
+def case_writewait(tmp):
+    """A write waits for the module on a slow line (1200 Bd, 225 ms a
+    transaction); meanwhile another client's reads are answered from the
+    cache, so the read returns while the write is still outstanding."""
+    from pymodbus.client import ModbusTcpClient
+    sim = Sim(tmp, extra=["--speed", "1200", "--line-time"])
+    gw = Gateway(sim.port, "--address", "1", "--speed", "1200", "--udp-timeout", "1000", "--allow-write")
+    try:
+        writer = ModbusTcpClient("127.0.0.1", port=gw.modbus)
+        reader = ModbusTcpClient("127.0.0.1", port=gw.modbus)
+        writer.connect()
+        reader.connect()
+        check("module polled", eventually(lambda: not reader.read_discrete_inputs(0, 8, slave=1).isError(), 5))
+        result = {}
+        write = threading.Thread(target=lambda: result.update(r=writer.write_coils(0, [True] * 8, slave=1)))
+        write.start()
+        time.sleep(0.02)
+        r = reader.read_discrete_inputs(0, 8, slave=1)
+        check("a read is answered while another client's write waits for the module",
+              not r.isError() and write.is_alive(), r)
+        write.join(10)
+        check("and the write then succeeds", "r" in result and not result["r"].isError(), result)
+        writer.close()
+        reader.close()
+    finally:
+        gw.stop()
+        sim.stop()
+
+
 def main():
-    if CASE in ("modbus", "lines"):
+    if CASE in ("modbus", "lines", "writewait"):
         missing = [t for t in ("mbpoll",) if shutil.which(t) is None]
         try:
             import pymodbus.client  # noqa: F401
@@ -320,7 +350,8 @@ def main():
             print("missing " + ", ".join(missing) + " (scripts/deps.sh installs them)")
             sys.exit(77)
     with tempfile.TemporaryDirectory(prefix="rq905-gw-") as tmp:
-        cases = {"modbus": case_modbus, "prometheus": case_prometheus, "service": case_service, "lines": case_lines}
+        cases = {"modbus": case_modbus, "prometheus": case_prometheus, "service": case_service, "lines": case_lines,
+                 "writewait": case_writewait}
         cases[CASE](tmp)
     sys.exit(1 if failures else 0)
 
