@@ -266,8 +266,13 @@ def case_service(tmp):
         gw.wait_for("reloading", 5)
         with socket.create_connection(("127.0.0.1", gw.modbus)) as other:
             other.settimeout(5)
-            other.sendall(frame)
-            check("--allow-from turns away a client from elsewhere", other.recv(64) == b"")
+            # Closed with the request unread, the connection may end in a reset.
+            try:
+                other.sendall(frame)
+                answer = other.recv(64)
+            except ConnectionResetError:
+                answer = b""
+            check("--allow-from turns away a client from elsewhere", answer == b"", answer)
         check("a client connected before keeps its connection", ask(1)[7] == 2)
         start = time.monotonic()
         gw.proc.send_signal(signal.SIGTERM)
