@@ -352,7 +352,7 @@ void TProvozLinky::Timer1Timer() {
         // Following the newest frames, unless the technician scrolled back.
         if (atEnd) m_table->scrollToBottom();
     }
-    if (m_ticks++ % kStatsEvery == 0) ShowStats();
+    if (m_ticks++ % kStatsEvery == 0 && std::chrono::steady_clock::now() >= m_statsDue) ShowStats();
     const int rows = m_model->rowCount();
     std::string text = " Rámců v seznamu: " + IntToStr(rows);
     if (m_pause->isChecked()) text += " (pozastaveno)";
@@ -363,12 +363,15 @@ void TProvozLinky::ShowStats() {
     TStatsSummary total;
     bool traced = false;
     bool refusedKnown = true;
+    const auto started = std::chrono::steady_clock::now();
     {
         const std::lock_guard lock(m_log.Mutex());
         total = m_log.Stats().Total();
         traced = m_log.Traced();
         refusedKnown = m_log.Stats().RefusedKnown();
     }
+    const auto finished = std::chrono::steady_clock::now();
+    m_statsDue = finished + 19 * (finished - started);
     // Without a trace nothing can tell a refused reply.
     refusedKnown = refusedKnown && traced;
     const TStatsCounts& c = total.counts;

@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <optional>
@@ -95,4 +96,7 @@ class TProvozLinky : public QWidget {
     TStatusLine* m_statusLine;
     QTimer* m_timer1;
     int m_ticks = 0;
+    // A long session's statistics take long to sort: the next refresh of
+    // them waits so that they cost at most a twentieth of the time.
+    std::chrono::steady_clock::time_point m_statsDue{};
 };
