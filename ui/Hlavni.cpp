@@ -13,6 +13,7 @@
 #include "core/IntText.h"
 #include "core/Notice.h"
 #include "ui/FormUtil.h"
+#include "ui/KonfiguraceModulu.h"
 #include "ui/LineLock.h"
 #include "ui/ModulyNaSbernici.h"
 #include "ui/NastavAdr.h"
@@ -215,15 +216,23 @@ void TForm1::ConnectToBusModule(uint8_t address, uint8_t speedIndex) {
         SetPanel(3, kLineBusyText);
         return;
     }
-    ConnectToModule(*m_data, address, speedIndex, [this](const std::string& text) {
-        SetPanel(3, " " + PrintableText(text));
-        m_panels[3]->repaint();
-    });
+    ConnectToModule(*m_data, address, speedIndex,
+                    [this](const std::string& text) { ShowNotice(" " + text); });
     RefreshStatusBar();
     m_bus->MarkConnected();
 }
-void TForm1::UlozitKonfiguraci1Click() {}
-void TForm1::NahratKonfiguraci1Click() {}
+void TForm1::UlozitKonfiguraci1Click() {
+    if (m_data) SaveModuleConfiguration(this, *m_data, [this](const std::string& text) { ShowNotice(text); });
+}
+
+void TForm1::NahratKonfiguraci1Click() {
+    if (m_data) LoadModuleConfiguration(this, *m_data, [this](const std::string& text) { ShowNotice(text); });
+}
+
+void TForm1::ShowNotice(const std::string& text) {
+    SetPanel(3, PrintableText(text));
+    m_panels[3]->repaint();
+}
 
 void TForm1::CloseProgram() {
     m_closeRequested = true;

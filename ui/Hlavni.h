@@ -67,6 +67,8 @@ class TForm1 : public QMainWindow {
     template <class TForm>
     void OpenDialog();
     void RefreshStatusBar();
+    // A text of the "Servis" commands in the status bar's last panel.
+    void ShowNotice(const std::string& text);
     void SetPanel(int panel, const std::string& text);
 
     std::string m_settingsPath;

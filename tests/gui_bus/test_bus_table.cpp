@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BusTest.h"
 #include "GuiTest.h"
 #include "ui/Hlavni.h"
 #include "ui/ModulyNaSbernici.h"
@@ -49,21 +50,6 @@ struct Bus {
         return reply;
     }
 };
-
-// WhenModal for a dialog that opens only once the scan has given the line
-// back: checks until it is up.
-void WhenModalAppears(std::function<void(QWidget*)> check) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, check] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->deleteLater();
-            timer->stop();
-            check(modal);
-            modal->close();
-        }
-    });
-    timer->start(5);
-}
 
 class BusTableTest : public ::testing::Test {
   protected:
@@ -230,9 +216,10 @@ TEST_P(BusStopTest, EndsWithinOneTransaction) {
     int atStop = 0;
     bool dialogSawScan = true;
     if (GetParam().byDialog) {
-        WhenModalAppears([&](QWidget*) {
+        bustest::WhenDialog("", [&](QWidget* dialog) {
             dialogSawScan = form.Bus()->Scanning();
             EXPECT_STREQ(ProgramLine().Holder(), "dialog");
+            dialog->close();
         });
         atStop = sends.load();
         form.findChild<QAction*>("OkamDIN2")->trigger();
