@@ -12,8 +12,6 @@ endif()
 set(RQ905_PKG_DIR ${CMAKE_BINARY_DIR}/pkg)
 set(RQ905_MSI ${RQ905_PKG_DIR}/RQ-905-${PROJECT_VERSION}-win32.msi CACHE INTERNAL "")
 set(RQ905_ZIP_FILE ${RQ905_PKG_DIR}/RQ-905-${PROJECT_VERSION}-win32.zip CACHE INTERNAL "")
-# An MSI version has three numbers; "1.02" is 1.2.0.
-math(EXPR rq905_minor "${PROJECT_VERSION_MINOR}")
 set(rq905_drivers)
 foreach(driver ${RQ905_DRIVERS})
     list(APPEND rq905_drivers $<TARGET_FILE:${driver}>)
@@ -21,9 +19,10 @@ endforeach()
 add_custom_command(
     OUTPUT ${RQ905_MSI} ${RQ905_ZIP_FILE}
     COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/win32-stage.sh ${RQ905_PKG_DIR} ${CMAKE_STRIP}
-            ${PROJECT_VERSION_MAJOR}.${rq905_minor}.0 ${CMAKE_SOURCE_DIR} ${RQ905_ICON}
+            ${PROJECT_VERSION} ${CMAKE_SOURCE_DIR} ${RQ905_ICON}
             $<TARGET_FILE:W_RQ905> $<TARGET_FILE:rq905ctl> $<TARGET_FILE:rq905-sim> -- ${rq905_drivers}
     DEPENDS W_RQ905 rq905ctl rq905-sim ${RQ905_DRIVERS} ${CMAKE_SOURCE_DIR}/scripts/win32-stage.sh
             ${CMAKE_SOURCE_DIR}/data/windows/rq905.wxs ${CMAKE_SOURCE_DIR}/docs/windows.md
+            ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/data/copyright
     COMMENT "Windows installer and portable zip")
 add_custom_target(windows_packages ALL DEPENDS ${RQ905_MSI} ${RQ905_ZIP_FILE})

@@ -18,10 +18,10 @@ windows_packages() {
     [[ $(id -u) -ne 0 ]] && sudo="sudo"
     installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
     # The cross compiler, the target's GoogleTest sources, wine (an i386
-    # package), the installer writer, and what the icon and the installer's
-    # end-to-end test need.
-    for p in g++-mingw-w64-i686 googletest wine wine32:i386 wixl zip librsvg2-bin icoutils \
-        xvfb xauth xdotool imagemagick ninja-build cmake; do
+    # package), the installer writer and reader, and what the icon and the
+    # installer's end-to-end test need (a dialog font for wine among them).
+    for p in g++-mingw-w64-i686 googletest wine wine32:i386 wixl msitools zip librsvg2-bin icoutils \
+        xvfb xauth xdotool imagemagick fonts-liberation ninja-build cmake; do
         installed "$p" || missing+=("$p")
     done
     if ((${#missing[@]} > 0)); then

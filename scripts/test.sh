@@ -25,12 +25,12 @@ windows() {
     RQ905_HOST_SIM="$(pwd)/$host/bin/rq905-sim" bash scripts/package.sh --windows
 
     # A wine prefix of its own for this run, created once before the tests
-    # (its first start takes about ten seconds).
+    # (its first start takes about ten seconds), as Windows 10.
     export WINEPREFIX
     WINEPREFIX=$(mktemp -d /tmp/rq905-wine.XXXXXX)
     export WINEDEBUG=-all
     trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
-    wineboot -i >/dev/null 2>&1
+    bash scripts/wine-prefix.sh
     ctest --test-dir build-win32 --output-on-failure -j"$jobs" --timeout 300
     echo "windows stage: $(($(date +%s) - started)) s"
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Stages the Windows files (stripped) and writes the MSI and the portable
 # zip from them; run by the Windows build (cmake/WindowsPackage.cmake).
-#   win32-stage.sh PKGDIR STRIP MSIVERSION SOURCEDIR ICON PROGRAM CTL SIM -- DRIVER...
+#   win32-stage.sh PKGDIR STRIP VERSION SOURCEDIR ICON PROGRAM CTL SIM -- DRIVER...
 # The program and rq905ctl lie in RQ-905\; our substitute driver libraries,
 # with the simulator, in RQ-905\Simulator\, never beside the program, where
 # they would win Windows' library search over the maker's.
@@ -23,6 +23,9 @@ for doc in windows rq905ctl; do
     sed 's/$/\r/' "$src/docs/$doc.md" >"$top/$doc.md"
 done
 sed 's/$/\r/' "$src/docs/simulator.md" >"$top/Simulator/simulator.md"
+# The licence and the licences of what the program links.
+sed 's/$/\r/' "$src/LICENSE" >"$top/LICENSE.txt"
+sed 's/$/\r/' "$src/data/copyright" >"$top/copyright.txt"
 
 msi=$pkg/RQ-905-$(sed -n 's/^project(RQ905 VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")-win32
 rm -f "$msi.msi" "$msi.zip"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up to the first shown window under wine on a virtual display: the
 # program against a bare QMainWindow of the same Qt, each started RUNS
-# times in one warm prefix; prints the medians and their ratio.
+# times in one warm prefix; prints the medians and their ratio. The window
+# is looked for every 2 ms (first_window.py).
 #   bench/win32/startup.sh BUILD-WIN32-DIR [RUNS]
 set -euo pipefail
 build=$(cd "$1" && pwd) runs=${2:-7}
@@ -13,21 +14,15 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/n
 xvfb=$!
 for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 export DISPLAY=:$(head -n 1 "$work/display")
-wineboot -i >/dev/null 2>&1
+bash "$(dirname "$0")/../../scripts/wine-prefix.sh"
 # A folder of the program's own, without drivers or settings.
 mkdir "$work/app"
 cp "$build/bin/W_RQ905.exe" "$build/bin/rq905_bare_window.exe" "$work/app/"
 
+poll=$(cd "$(dirname "$0")" && pwd)/first_window.py
 measure() { # measure EXE TITLE: milliseconds to a visible window, one line per run
     for _ in $(seq "$runs"); do
-        local start end pid
-        start=$(date +%s%N)
-        (cd "$work/app" && exec wine "$1" >/dev/null 2>&1) &
-        pid=$!
-        xdotool search --sync --onlyvisible --name "$2" >/dev/null
-        end=$(date +%s%N)
-        echo $(((end - start) / 1000000))
-        kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
+        (cd "$work/app" && python3 "$poll" "$2" wine "$1")
         wineserver -w 2>/dev/null || true
     done
 }

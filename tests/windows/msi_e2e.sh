@@ -32,7 +32,17 @@ for _ in $(seq 100); do
 done
 export DISPLAY=:$(head -n 1 "$work/display")
 
-wineboot -i >/dev/null 2>&1
+# Windows 10 and a sans-serif dialog font, as on Windows.
+bash "$(dirname "$0")/../../scripts/wine-prefix.sh"
+installed() { compgen -G "$WINEPREFIX/drive_c/Program Files*/RQ-905/W_RQ905.exe" >/dev/null; }
+# Windows older than 10 1607 is refused, with its reason in Czech.
+reason=$(msiinfo export "$msi" LaunchCondition | grep -F 'WINDOWSBUILD >= 14393' || true)
+[[ $reason == *'Servisní nástroj RQ-905 pracuje jen na Windows 10 od verze 1607 (sestavení 14393)'* ]] ||
+    fail "no Czech launch condition for Windows 10 1607: '$reason'"
+winecfg -v win7 >/dev/null 2>&1
+wine msiexec /i "$(winepath -w "$msi")" /qn >/dev/null 2>&1 && fail "installed on Windows 7"
+installed && fail "files installed on Windows 7"
+winecfg -v win10 >/dev/null 2>&1
 wine msiexec /i "$(winepath -w "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /i"
 dir=
 for d in "Program Files (x86)" "Program Files"; do
@@ -44,6 +54,14 @@ if compgen -G "$dir/*.DLL" >/dev/null || compgen -G "$dir/*.dll" >/dev/null; the
 [[ -f "$dir/Simulator/TRQ1318.DLL" ]] || fail "substitute libraries not installed"
 menu=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Servisní nástroj RQ-905.lnk' | head -n 1)
 [[ -n $menu ]] || fail "no Start-menu entry"
+# The licence beside the program and in the zip; the version as the
+# program and the file names give it.
+grep -q 'GNU GENERAL PUBLIC LICENSE' "$dir/LICENSE.txt" || fail "no LICENSE.txt installed"
+python3 -c 'import sys, zipfile; sys.exit("RQ-905/LICENSE.txt" not in zipfile.ZipFile(sys.argv[1]).namelist())' \
+    "${msi%.msi}.zip" || fail "no LICENSE.txt in the zip"
+shown=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ {key = $0} /DisplayName .*RQ-905/ {ours = key} /DisplayVersion/ {v[key] = $NF} END {print v[ours]}')
+[[ $shown == 1.02 ]] || fail "installed programs show version '$shown', not 1.02"
 
 # The Windows simulator, as the Start-menu entry starts it, on a port of its own.
 port=$((20000 + RANDOM % 20000))

@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "CtlConsole.h"
 #include "CtlInterrupt.h"
 
 namespace {
@@ -28,8 +29,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (g_wake != nullptr) SetEvent(g_wake);
     // The drivers here cannot be cut short: the transfer under way ends first.
     if (g_transfers.load()) {
-        DWORD written = 0;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), kWaiting, sizeof kWaiting - 1, &written, nullptr);
+        WriteStandardError({reinterpret_cast<const char*>(kWaiting), sizeof kWaiting - 1});
     }
     // Closing the console ends the process once the handler returns: let
     // the transaction under way finish first, within the system's grace.

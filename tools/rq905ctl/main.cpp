@@ -11,6 +11,7 @@
 
 #include "Bridge.h"
 #include "CtlCommands.h"
+#include "CtlConsole.h"
 #include "CtlFile.h"
 #include "CtlInterrupt.h"
 #include "core/Cp1250.h"
@@ -43,6 +44,7 @@ int CloseStandardOutput(int exit, bool diff) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    UseConsoleText();
     ReserveStandardStreams();
     InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
