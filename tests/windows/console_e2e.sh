@@ -6,12 +6,17 @@
 # bytes read in that code page. Through a pipe they stay UTF-8 bytes.
 #   console_e2e.sh RQ905CTL_EXE
 set -euo pipefail
-ctl=$(winepath -w "$1" 2>/dev/null)
+ctl=$1
 export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# cmd.exe as a Czech Windows opens it.
+printf '@chcp 852 >nul\r\n@"%s" %%*\r\n' "$(winepath -w "$ctl" 2>/dev/null)" >"$work/czech.bat"
+bat=$(winepath -w "$work/czech.bat" 2>/dev/null)
 
 # case: where, what the command is given, a text it must show
 cases=(
@@ -24,7 +29,7 @@ for c in "${cases[@]}"; do
     IFS='|' read -r where args text <<<"$c"
     if [[ $where == console ]]; then
         # script(1) gives wine a terminal; both streams reach it.
-        out=$(script -qec "wine cmd /c 'chcp 852 >nul & \"$ctl\" $args'" /dev/null </dev/null || true)
+        out=$(script -qec "wine cmd /c '$bat' $args" /dev/null </dev/null || true)
     else
         out=$(wine "$ctl" $args 2>&1 | cat || true)
     fi
