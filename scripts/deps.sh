@@ -15,6 +15,7 @@ packages=(
     g++-mingw-w64-i686
     parallel ansible-core
     libmodbus-dev libcpp-httplib-dev mbpoll python3-pymodbus python3-serial-asyncio prometheus
+    xvfb xdotool
 )
 if [[ "${1:-}" == "--with-display" ]]; then
     packages+=(xvfb xauth)
