@@ -1,14 +1,12 @@
 // The bus table's scan ("Moduly na sběrnici" → "Hledat") against
-// rq905ctl scan over the same range, in one run against the simulator: a
-// pty with line-time emulation at the given speed, modules at every eighth
-// address. The table is the real widget, shown offscreen; its time runs
-// from the press of "Hledat" to the end of the scan, rq905ctl's from the
-// start of the process to its end. Also: the longest wait of the window's
-// event loop during the scan (a 10 ms timer's worst gap), the modules each
-// found. Passes alternate, medians are compared. Prints figures; judges
-// nothing.
+// rq905ctl scan over the same range, in one run against the simulator:
+// over UDP (the LAN converter), or over its pty with line-time emulation at
+// the given speed; modules at every eighth address. The table is the real widget, shown offscreen; its time
+// runs from the press of "Hledat" to the end of the scan, rq905ctl's from the start of the process to its
+// end. Also: the longest wait of the window's event loop during the scan (a 10 ms timer's worst gap), the
+// modules each found. Passes alternate, medians are compared. Prints figures; judges nothing.
 //
-//     bin/rq905_bus_table [passes] [speed Bd] [last address]
+//     bin/rq905_bus_table [passes] [udp|pty] [speed Bd] [last address]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -40,17 +38,23 @@ int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int passes = argc > 1 ? std::atoi(argv[1]) : 3;
-    const uint32_t speed = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 115200;
-    const int last = argc > 3 ? std::atoi(argv[3]) : 255;
+    const bool udp = argc <= 2 || std::string(argv[2]) != "pty";
+    const uint32_t speed = argc > 3 ? static_cast<uint32_t>(std::atoi(argv[3])) : 115200;
+    const int last = argc > 4 ? std::atoi(argv[4]) : 255;
     const int modules = (last + 8) / 8;
 
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("rq905-bus-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string link = (dir / "pty").string();
-    simharness::SimProcess sim(RQ905_SIM_EXECUTABLE, {"--link", link, "--fresh", "--quiet", "--line-time",
-                                                      "--state", (dir / "sim.state").string(), "--modules",
-                                                      "1", "--address", "0", "--speed", std::to_string(speed)});
+    std::vector<std::string> args{
+        "--fresh",   "--quiet", "--state", (dir / "sim.state").string(), "--modules", "1",
+        "--address", "0",       "--speed", std::to_string(speed)};
+    for (const std::string& a : udp ? std::vector<std::string>{"--udp", "0"}
+                                    : std::vector<std::string>{"--link", link, "--line-time"}) {
+        args.push_back(a);
+    }
+    simharness::SimProcess sim(RQ905_SIM_EXECUTABLE, args);
     if (!sim.Ready()) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
@@ -61,8 +65,11 @@ int main(int argc, char* argv[]) {
     {
         TData data;
         SetDefaults(&data);
-        data.Kind = kKindCom;
+        data.Kind = udp ? kKindLan : kKindCom;
         data.ComPort = 1;
+        data.IpAddress = "127.0.0.1";
+        data.UdpPort = sim.UdpPort();
+        data.UdpTimeout = 200;
         data.Speed = speed;
         SaveSettings(&data, ini);
     }
@@ -82,12 +89,13 @@ int main(int argc, char* argv[]) {
         QProcess ctl;
         QElapsedTimer clock;
         clock.start();
-        ctl.start(RQ905_CTL_EXECUTABLE, {"--settings", QString::fromStdString(ini), "scan", "--to",
-                                         QString::number(last)});
+        ctl.start(RQ905_CTL_EXECUTABLE,
+                  {"--settings", QString::fromStdString(ini), "scan", "--to", QString::number(last)});
         ctl.waitForFinished(600000);
         ctlMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
-        ctlMissed += modules - static_cast<int>(out.count("Adresa "));
+        const int ctlFound = static_cast<int>(out.count("Adresa "));
+        ctlMissed += modules - ctlFound;
 
         // The table: the worst gap of a 10 ms timer while it scans.
         QTimer tick;
@@ -98,7 +106,8 @@ int main(int argc, char* argv[]) {
             since.restart();
         });
         bool ended = false;
-        const auto connection = QObject::connect(&table, &TModulyNaSbernici::ScanEnded, [&] { ended = true; });
+        const auto connection =
+            QObject::connect(&table, &TModulyNaSbernici::ScanEnded, [&] { ended = true; });
         tick.start(10);
         since.start();
         clock.restart();
@@ -111,12 +120,15 @@ int main(int argc, char* argv[]) {
         int found = 0;
         for (const TBusRow& r : table.Rows()) found += r.state == kAnswersText ? 1 : 0;
         tableMissed += modules - found;
-        std::printf("pass %d: rq905ctl scan %.0f ms, table %.0f ms, the window's longest wait %.1f ms\n", pass + 1,
-                    ctlMs.back(), tableMs.back(), worst);
+        std::printf(
+            "pass %d: rq905ctl scan %.0f ms (%d found), table %.0f ms (%d found), the window's longest "
+            "wait %.1f ms\n",
+            pass + 1, ctlMs.back(), ctlFound, tableMs.back(), found, worst);
         std::fflush(stdout);
     }
     const double ratio = Median(tableMs) / Median(ctlMs);
-    std::printf("addresses 0-%d at %u Bd, %d modules, %d passes\n", last, speed, modules, passes);
+    std::printf("%s, addresses 0-%d at %u Bd, %d modules, %d passes\n", udp ? "UDP" : "pty with line time",
+                last, speed, modules, passes);
     std::printf("median: rq905ctl scan %.0f ms, table %.0f ms, ratio %.3f (target <= 1.05)\n", Median(ctlMs),
                 Median(tableMs), ratio);
     std::printf("modules missed: rq905ctl %d, table %d (target 0)\n", ctlMissed, tableMissed);
