@@ -1,12 +1,10 @@
 // The "Servis" menu and the line lock that keeps the windows' transactions
-// apart.
+// apart (a scan asked to give the line back: test_bus_table.cpp).
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
-#include <atomic>
 #include <set>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -52,45 +50,6 @@ TEST(ServisMenuTest, StandsBeforeKonecAndStealsNoMnemonic) {
         EXPECT_TRUE(servis->menu()->actions().contains(const_cast<QAction*>(item))) << name;
     }
 }
-
-// Who holds the line when a second taker comes, and what the taker gets.
-struct LockCase {
-    const char* name;
-    bool holderAnswersRequest;  // the holder gives the line back when asked
-    bool expectTaken;
-};
-void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
-
-class LineLockTest : public ::testing::TestWithParam<LockCase> {};
-
-TEST_P(LineLockTest, TakerWaitsForAHolderThatYields) {
-    TLineLock line;
-    std::atomic<bool> stop{false};
-    ASSERT_TRUE(line.TryLock("scan"));
-    if (GetParam().holderAnswersRequest) line.SetReleaseRequest([&stop] { stop = true; });
-    // The holder, on a thread of its own as the scan is.
-    std::thread holder([&] {
-        for (int i = 0; i < 400 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        line.Unlock();
-    });
-    TLineHold poll("poll", line);
-    EXPECT_FALSE(poll);
-    EXPECT_STREQ(line.Holder(), "scan");
-    TLineHold dialog(line);
-    EXPECT_EQ(TakeLine(dialog, "dialog", 150), GetParam().expectTaken);
-    holder.join();
-    if (GetParam().expectTaken) {
-        EXPECT_STREQ(line.Holder(), "dialog");
-        dialog.Release();
-    }
-    EXPECT_EQ(line.Holder(), nullptr);
-    EXPECT_TRUE(TLineHold("poll", line));
-}
-
-INSTANTIATE_TEST_SUITE_P(Holders, LineLockTest,
-                         ::testing::Values(LockCase{"ScanStopsWhenAsked", true, true},
-                                           LockCase{"HolderThatCannotBeAsked", false, false}),
-                         [](const auto& p) { return std::string(p.param.name); });
 
 // A dialog's sequence owns the line while the dialog is open; a taken line
 // opens no dialog.
