@@ -16,8 +16,14 @@ namespace drv {
 // bit.
 inline constexpr std::chrono::microseconds kModuleTurnaround{2000};
 // A wait that ends this much later than its deadline tells of a busy
-// machine (an idle one wakes within a tenth of this).
+// machine (an idle one wakes within a tenth of this). Windows ends a wait
+// on its timer's tick, 15.6 ms unless a program asked for a finer one, and
+// in whole milliseconds: there only a wait late by more than a tick tells.
+#ifdef _WIN32
+inline constexpr std::chrono::microseconds kBusyWakeUp{17000};
+#else
 inline constexpr std::chrono::microseconds kBusyWakeUp{1000};
+#endif
 
 class ScanWait {
   public:

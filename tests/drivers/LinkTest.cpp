@@ -345,7 +345,7 @@ TEST(Link, ScanWaitFollowsTheReplies) {
     for (int i = 0; i < 200; ++i) ASSERT_EQ(link.Transact({1, 200, 0, 0, 0, 0, 0, 0}).result, Result::Ok);
     EXPECT_NEAR(silentWait(), 2000, 300);
     // A wait in silence that ends late finds the machine busy.
-    t->oversleep = std::chrono::microseconds(5000);
+    t->oversleep = drv::kBusyWakeUp + std::chrono::microseconds(4000);
     silentWait();
     t->oversleep = std::chrono::microseconds(0);
     EXPECT_NEAR(silentWait(), 5000, 300);

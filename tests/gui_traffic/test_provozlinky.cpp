@@ -175,6 +175,8 @@ TEST_F(TrafficWindow, PauseHoldsTheListAndCopySaveTakeIt) {
     std::stringstream read;
     read << in.rdbuf();
     const std::string saved = read.str();
+    // Windows removes no file that is still open.
+    in.close();
     fs::remove(file);
     // The saved list has the date as well.
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 9);
