@@ -140,6 +140,8 @@ TPrubeh::TPrubeh(QWidget* owner, std::size_t capacity)
     connect(m_exportCsv, &QPushButton::clicked, this, &TPrubeh::ExportCsvClick);
     connect(m_chart, &TStripChart::CursorMoved, this, &TPrubeh::ShowReadout);
     ShowReadout();
+    // The chart's keys (arrows, +, -, Page Up/Down, End) work at once.
+    m_chart->setFocus();
 }
 
 void TPrubeh::showEvent(QShowEvent* event) {

@@ -243,9 +243,13 @@ void TStripChart::paintEvent(QPaintEvent*) {
 void TStripChart::DrawAxis(QPainter& painter, const QRect& plot) const {
     const int64_t start = m_viewEndMs - m_spanMs;
     const double pxPerMs = static_cast<double>(plot.width()) / static_cast<double>(m_spanMs);
+    // Marks far enough apart for their labels in the font in use.
+    const QFontMetrics metrics = fontMetrics();
+    const int apart =
+        std::max(kTickMinPixels, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + 16);
     int64_t step = kTickSteps.back();
     for (const int64_t s : kTickSteps) {
-        if (static_cast<double>(s) * pxPerMs >= kTickMinPixels) {
+        if (static_cast<double>(s) * pxPerMs >= apart) {
             step = s;
             break;
         }
@@ -256,7 +260,6 @@ void TStripChart::DrawAxis(QPainter& painter, const QRect& plot) const {
     int64_t t = ((start + offset) / step) * step - offset;
     if (t < start) t += step;
     const QString form = step < 1000 ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss");
-    const QFontMetrics metrics = fontMetrics();
     for (; t <= m_viewEndMs; t += step) {
         const int x = static_cast<int>(std::lround(XOfTime(t)));
         painter.setPen(QColor(225, 225, 225));
@@ -349,8 +352,12 @@ void TStripChart::DrawLanes(QPainter& painter, const QRect& plot) const {
                 if (state == 0) {
                     open = false;
                 } else if (state == 3) {
-                    // Changes faster than a pixel: the band between the levels.
+                    // Both levels in a column: the edge of a change, and
+                    // where changes come faster than a pixel, the band
+                    // between the levels.
                     painter.fillRect(QRectF(x0, top, x1 - x0, bottom - top), fill);
+                    path.moveTo(x0, top);
+                    path.lineTo(x0, bottom);
                     open = false;
                 } else {
                     const double level = state == 1 ? top : bottom;
