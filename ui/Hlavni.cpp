@@ -158,8 +158,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::FormClose() {
     if (!m_data) return;
-    // The scan's link goes before the connection is saved and ended.
+    // The scan's link goes before the connection is saved and ended, and
+    // the table lets go of the record that the close step frees.
     m_bus->StopScan();
+    m_bus->SetData(nullptr);
     CloseProgramData(m_data, m_settingsPath, &m_saveError);
     // The one error that may leave the close step; the program still ends.
     if (!m_saveError.empty()) std::fprintf(stderr, "%s\n", m_saveError.c_str());
