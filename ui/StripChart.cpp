@@ -268,8 +268,10 @@ void TStripChart::DrawAxis(QPainter& painter, const QRect& plot) const {
         painter.drawLine(x, plot.bottom(), x, plot.bottom() + 4);
         const QString label = QDateTime::fromMSecsSinceEpoch(t).toString(form);
         const int w = metrics.horizontalAdvance(label);
-        painter.drawText(std::clamp(x - w / 2, plot.left() - 4, width() - w - 2),
-                         plot.bottom() + 6 + metrics.ascent(), label);
+        // A label that would not fit under its mark is left out rather
+        // than moved beside its neighbour's.
+        if (x - w / 2 < 0 || x + w / 2 > width()) continue;
+        painter.drawText(x - w / 2, plot.bottom() + 6 + metrics.ascent(), label);
     }
 }
 
