@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "GuiBench.h"
 #include "SimProcess.h"
 #include "core/Dekl.h"
 #include "ui/OkamDIN.h"
@@ -25,41 +26,9 @@
 
 namespace {
 
+using namespace guibench;
+
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-bool ConnectTo(TData& rec, uint16_t port) {
-    SetDefaults(&rec);
-    rec.Kind = kKindLan;
-    rec.IpAddress = "127.0.0.1";
-    rec.UdpPort = port;
-    rec.UdpTimeout = 200;
-    rec.InitParams.fill(0);
-    rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
-    rec.InitParams[1] = rec.UdpPort;
-    rec.InitParams[2] = rec.UdpTimeout;
-    uint32_t handle = 0;
-    if (OpenInterface(kKindLan, handle, rec.InitParams) != 0) return false;
-    rec.Handle = handle;
-    rec.Connected = 1;
-    rec.ModuleAddress = 1;
-    return InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
-                              SpeedConfigValue(kDefaultSpeedIndex), 2) == 0;
-}
-
-void RunFor(double seconds) {
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 template <class TForm>
 void Measure(const char* name, TData& rec, double seconds) {
@@ -105,6 +74,7 @@ int main(int argc, char** argv) {
                                    {"--udp", "0", "--fresh", "--quiet", "--state",
                                     std::string(dir) + "/sim.state", "--inputs", "0x5A"});
         TData rec;
+        SetDefaults(&rec);
         if (!sim.Ready() || !ConnectTo(rec, sim.UdpPort())) {
             std::fprintf(stderr, "rq905_monitor_cpu: simulator or driver not available\n");
             rc = 1;

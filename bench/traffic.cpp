@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "GuiBench.h"
 #include "SimProcess.h"
 #include "core/Dekl.h"
 #include "linkstats/FrameLog.h"
@@ -33,39 +34,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace guibench;
 
-double ProcessCpu() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using Clock = std::chrono::steady_clock;
 
 double ThreadCpu() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-bool ConnectTo(TData& rec, uint16_t port) {
-    SetDefaults(&rec);
-    rec.Kind = kKindLan;
-    rec.IpAddress = "127.0.0.1";
-    rec.UdpPort = port;
-    rec.UdpTimeout = 200;
-    rec.InitParams.fill(0);
-    rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
-    rec.InitParams[1] = rec.UdpPort;
-    rec.InitParams[2] = rec.UdpTimeout;
-    uint32_t handle = 0;
-    if (OpenInterface(kKindLan, handle, rec.InitParams) != 0) return false;
-    rec.Handle = handle;
-    rec.Connected = 1;
-    rec.ModuleAddress = 1;
-    return InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(8), SpeedConfigValue(8), 2) == 0;
 }
 
 struct TRun {
@@ -87,7 +63,7 @@ TRun Run(TData& rec, TTrafficLog& log, double seconds, double rate, TProvozLinky
     }
     TRun run;
     const double ui0 = ThreadCpu();
-    const double cpu0 = ProcessCpu();
+    const double cpu0 = CpuSeconds();
     const auto wall0 = Clock::now();
     std::thread line([&] {
         const auto period =
@@ -108,7 +84,7 @@ TRun Run(TData& rec, TTrafficLog& log, double seconds, double rate, TProvozLinky
     line.join();
     run.wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     run.uiCpu = ThreadCpu() - ui0;
-    run.processCpu = ProcessCpu() - cpu0;
+    run.processCpu = CpuSeconds() - cpu0;
     log.Poll();
     {
         const std::lock_guard lock(log.Mutex());
@@ -160,7 +136,8 @@ int main(int argc, char** argv) {
                                     std::string(dir) + "/sim.state", "--speed", "115200"});
         TTrafficLog log;  // before the connection, as in the program
         TData rec;
-        if (!sim.Ready() || !ConnectTo(rec, sim.UdpPort())) {
+        SetDefaults(&rec);
+        if (!sim.Ready() || !ConnectTo(rec, sim.UdpPort(), 8)) {
             std::fprintf(stderr, "rq905_traffic: simulator or driver not available\n");
             rc = 1;
         } else {

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "GuiBench.h"
 #include "SimProcess.h"
 #include "core/Dekl.h"
 #include "core/LocalTime.h"
@@ -26,56 +27,11 @@
 
 namespace {
 
+using namespace guibench;
+
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Resident memory of this process now, MB.
-double RssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return 0;
-}
-
-bool ConnectTo(TData& rec, uint16_t port) {
-    rec.Kind = kKindLan;
-    rec.IpAddress = "127.0.0.1";
-    rec.UdpPort = port;
-    rec.UdpTimeout = 200;
-    rec.InitParams.fill(0);
-    rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
-    rec.InitParams[1] = rec.UdpPort;
-    rec.InitParams[2] = rec.UdpTimeout;
-    uint32_t handle = 0;
-    if (OpenInterface(kKindLan, handle, rec.InitParams) != 0) return false;
-    rec.Handle = handle;
-    rec.Connected = 1;
-    rec.ModuleAddress = 1;
-    return InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
-                              SpeedConfigValue(kDefaultSpeedIndex), 2) == 0;
-}
-
-void RunFor(double seconds) {
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 void MeasureCpu(const char* name, TPrubeh& window, double seconds) {
     const std::size_t before = window.Ring().Size();
     const double cpu0 = CpuSeconds();

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/ConfigRegisters.h"
+
 // Modbus exception codes the gateway answers with.
 inline constexpr uint8_t kExIllegalFunction = 1;
 inline constexpr uint8_t kExIllegalAddress = 2;
@@ -19,7 +21,9 @@ inline constexpr uint8_t kExPathUnavailable = 10;
 inline constexpr uint8_t kExTargetSilent = 11;
 
 // The configuration registers, in the order the cache keeps them.
-inline constexpr std::array<uint8_t, 8> kConfigRegisters{32, 33, 34, 35, 36, 37, 62, 63};
+inline constexpr std::array<uint8_t, 8> kConfigRegisters{
+    kRegDoutInitial,    kRegDinNegation, kRegDoutNegation, kRegPwmInitialLow,
+    kRegPwmInitialHigh, kRegPwmMode,     kRegSpeedIndex,   kRegBusAddress};
 int ConfigSlot(unsigned reg);  // -1 when reg is no configuration register
 
 // Register and bit counts the scratch mapping must hold.

@@ -17,8 +17,6 @@ using std::chrono::microseconds;
 constexpr uint8_t kCmdReadInputs = 0;
 constexpr uint8_t kCmdWrite = 1;
 constexpr uint8_t kCmdReadStatus = 100;
-constexpr uint8_t kCmdReadRegister = 102;
-constexpr uint8_t kCmdWriteRegister = 103;
 constexpr uint8_t kIndexOutputs = 64;
 constexpr auto kSilentRetry = std::chrono::seconds(1);
 
