@@ -18,6 +18,12 @@ using Bytes = std::vector<std::uint8_t>;
 // Builds what arrives on the line from the request that was sent.
 using Script = std::function<std::vector<Bytes>(const wire::Request&)>;
 
+// A wait that ends no earlier than its deadline, as the drivers' waits do:
+// MinGW's sleep_until sleeps whole milliseconds once and may wake short.
+void SleepUntil(drv::Clock::time_point until) {
+    while (drv::Clock::now() < until) std::this_thread::sleep_until(until);
+}
+
 class ScriptedTransport final : public drv::Transport {
   public:
     ScriptedTransport(Script script, bool datagrams) : m_script(std::move(script)), m_datagrams(datagrams) {}
@@ -48,13 +54,13 @@ class ScriptedTransport final : public drv::Transport {
         if (!m_incoming.empty() && lateWakeUps > 0) {
             // Woken only at the deadline, the reply come meanwhile.
             --lateWakeUps;
-            std::this_thread::sleep_until(deadline);
+            SleepUntil(deadline);
         } else if (!m_incoming.empty()) {
             chunk = std::move(m_incoming.front());
             m_incoming.pop_front();
         } else {
             waited = std::chrono::duration_cast<std::chrono::microseconds>(deadline - writtenAt);
-            std::this_thread::sleep_until(deadline + oversleep);
+            SleepUntil(deadline + oversleep);
         }
         return Result::Ok;
     }
