@@ -209,3 +209,15 @@ bool ConfigFileCanHold(const TModuleConfig& config, std::string& reason) {
     }
     return true;
 }
+
+std::vector<TConfigDifference> ConfigDifferences(const TModuleConfig& module, const TModuleConfig& file,
+                                                 bool includeAddress) {
+    std::vector<TConfigDifference> differences;
+    for (const TConfigKey& key : kConfigKeys) {
+        if (key.addressGroup && !includeAddress) continue;
+        std::string inModule = key.text(module);
+        std::string inFile = key.text(file);
+        if (inModule != inFile) differences.push_back({&key, std::move(inModule), std::move(inFile)});
+    }
+    return differences;
+}

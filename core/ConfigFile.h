@@ -37,6 +37,15 @@ struct TConfigKey {
 };
 extern const std::vector<TConfigKey> kConfigKeys;
 
+// A key whose text differs between the module and a file, in table order.
+struct TConfigDifference {
+    const TConfigKey* key;
+    std::string module;
+    std::string file;
+};
+std::vector<TConfigDifference> ConfigDifferences(const TModuleConfig& module, const TModuleConfig& file,
+                                                 bool includeAddress);
+
 // The file: comment (one line, without the leading "; "), the section and
 // every key in table order, LF line ends.
 std::string ConfigFileText(const TModuleConfig& config, std::string_view comment);

@@ -186,13 +186,10 @@ TKonfiguraceModulu::TKonfiguraceModulu(QWidget* owner, TData& rec, const TModule
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
-    for (const TConfigKey& key : kConfigKeys) {
-        const std::string inModule = key.text(module);
-        const std::string inFile = key.text(file);
-        if (inModule == inFile) continue;
+    for (const auto& [key, inModule, inFile] : ConfigDifferences(module, file, true)) {
         const int row = m_table->rowCount();
         m_table->insertRow(row);
-        const std::string name = std::string(key.name) + " (" + RegistersOf(key.name) + ")";
+        const std::string name = std::string(key->name) + " (" + RegistersOf(key->name) + ")";
         int column = 0;
         for (const std::string& cell : {name, inModule, inFile}) {
             m_table->setItem(row, column++, new QTableWidgetItem(ToQt(cell)));

@@ -219,14 +219,11 @@ int TConfigRun::ConfigDiff() {
     std::vector<std::string> json;
     std::vector<std::string> csv;
     std::string text;
-    for (const TConfigKey& key : kConfigKeys) {
-        if (key.addressGroup && !m_o.includeAddress) continue;
-        const std::string module = key.text(config);
-        const std::string file = key.text(m_file);
-        if (module == file) continue;
-        json.push_back(TJsonObject().Text("key", key.name).Text("module", module).Text("file", file).Str());
-        csv.push_back(CsvLine({IntToStr(m_data.ModuleAddress), key.name, module, file}));
-        text += (text.empty() ? "" : "\n") + std::string(key.name) + ": modul " + module + ", soubor " + file;
+    for (const auto& [key, module, file] : ConfigDifferences(config, m_file, m_o.includeAddress)) {
+        json.push_back(TJsonObject().Text("key", key->name).Text("module", module).Text("file", file).Str());
+        csv.push_back(CsvLine({IntToStr(m_data.ModuleAddress), key->name, module, file}));
+        text +=
+            (text.empty() ? "" : "\n") + std::string(key->name) + ": modul " + module + ", soubor " + file;
     }
     const int exit = json.empty() ? kExitOk : kExitFailure;
     if (m_o.csv) {
@@ -445,14 +442,10 @@ int TConfigRun::DiffTargets() {
             }
             std::vector<std::string> json;
             std::string text;
-            for (const TConfigKey& key : kConfigKeys) {
-                if (key.addressGroup && !m_o.includeAddress) continue;
-                const std::string module = key.text(config);
-                const std::string file = key.text(m_file);
-                if (module == file) continue;
+            for (const auto& [key, module, file] : ConfigDifferences(config, m_file, m_o.includeAddress)) {
                 json.push_back(
-                    TJsonObject().Text("key", key.name).Text("module", module).Text("file", file).Str());
-                text += (text.empty() ? "" : "; ") + std::string(key.name) + ": modul " + module +
+                    TJsonObject().Text("key", key->name).Text("module", module).Text("file", file).Str());
+                text += (text.empty() ? "" : "; ") + std::string(key->name) + ": modul " + module +
                         ", soubor " + file;
             }
             different = different || !json.empty();
