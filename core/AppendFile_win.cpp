@@ -8,18 +8,6 @@
 #include "core/AppendFile.h"
 #include "link/WideText_win.h"
 
-namespace {
-
-std::string SystemText(DWORD error) {
-    char buffer[256] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                             buffer, sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == '.')) --n;
-    return n > 0 ? std::string(buffer, n) : "chyba " + std::to_string(error);
-}
-
-}  // namespace
-
 TOutputFile::~TOutputFile() {
     if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
 }

@@ -16,15 +16,6 @@ namespace {
 // file from being read whole.
 constexpr auto kMaxConfigFileSize = static_cast<DWORD>(kSmallFileMaxSize);
 
-// The system's message in the ANSI code page, without its line end.
-std::string SystemText(DWORD error) {
-    char buffer[256] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                             buffer, sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == '.')) --n;
-    return n > 0 ? std::string(buffer, n) : "chyba " + std::to_string(error);
-}
-
 std::string ReadErrorText(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
