@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <optional>
 
 #include "core/IntText.h"
 
@@ -109,7 +111,7 @@ TScanOutcome TBusScanner::Run(uint8_t kind, uint32_t handle, const TScanSettings
     std::vector<uint8_t> speeds = settings.speeds;
     if (speeds.empty()) speeds.push_back(currentSpeed);
     const uint32_t perSpeed = settings.from <= settings.to ? settings.to - settings.from + 1U : 0U;
-    const TCancelled cancelled = [this] { return Cancelled(); };
+    const TCancelled stop = [this] { return Cancelled(); };
     TScanProgress progress;
     progress.total = perSpeed * static_cast<uint32_t>(speeds.size());
     TScanClock clock;
@@ -129,14 +131,12 @@ TScanOutcome TBusScanner::Run(uint8_t kind, uint32_t handle, const TScanSettings
             return failed;
         }
         if (observer.speedStarted) observer.speedStarted(speedIndex);
-        for (unsigned a = settings.from; a <= settings.to; ++a) {
-            const auto address = static_cast<uint8_t>(a);
-            const auto began = Clock::now();
-            const TProbe probe = Probe(kind, handle, address, cancelled);
-            if (probe.result == TProbeResult::Interrupted) return Ended(TScanEnd::Cancelled);
-            const auto now = Clock::now();
-            clock.Add(speedIndex, allowance,
-                      std::chrono::duration_cast<std::chrono::microseconds>(now - began));
+        // Results wait here until no late reply can change them, so that
+        // they are told in address order: a silent address until as many
+        // silent ones after it as the driver matches late replies against.
+        // Each keeps the progress as it was when its address was asked.
+        std::deque<std::pair<TScanAddress, TScanProgress>> pending;
+        const auto describe = [&](uint8_t address, const TProbe& probe) {
             TScanAddress found;
             found.address = address;
             found.speedIndex = speedIndex;
@@ -151,6 +151,52 @@ TScanOutcome TBusScanner::Run(uint8_t kind, uint32_t handle, const TScanSettings
                 found.code = probe.failure.code;
                 found.text = probe.failure.text;
             }
+            return found;
+        };
+        const auto silent = [](const auto& p) { return p.first.result == TProbeResult::Silent; };
+        // Tells the settled results, or all of them. False when the
+        // observer or the first module ends the scan.
+        const auto tell = [&](bool all) {
+            while (!pending.empty()) {
+                if (!all && silent(pending.front()) &&
+                    std::count_if(pending.begin(), pending.end(), silent) <=
+                        static_cast<std::ptrdiff_t>(kLateReach)) {
+                    return true;
+                }
+                const auto [found, asOf] = pending.front();
+                pending.pop_front();
+                if (observer.address && !observer.address(found, asOf)) return false;
+                if (settings.stopAtFirst && found.result == TProbeResult::Module) return false;
+            }
+            return true;
+        };
+        const auto cancelled = [&] {
+            tell(true);
+            return Ended(TScanEnd::Cancelled);
+        };
+        // A module whose reply came after its address had been told silent
+        // is asked again, now that the driver waits longer.
+        const auto askLate = [&] {
+            uint8_t late = 0;
+            while (InterfaceLateReply(kind, handle, late) == 0) {
+                const auto it = std::find_if(pending.begin(), pending.end(), [&](const auto& p) {
+                    return p.first.address == late && silent(p);
+                });
+                if (it == pending.end()) continue;
+                const TProbe again = Probe(kind, handle, late, stop);
+                if (again.result == TProbeResult::Interrupted) return false;
+                it->first = describe(late, again);
+            }
+            return true;
+        };
+        for (unsigned a = settings.from; a <= settings.to; ++a) {
+            const auto address = static_cast<uint8_t>(a);
+            const auto began = Clock::now();
+            const TProbe probe = Probe(kind, handle, address, stop);
+            if (probe.result == TProbeResult::Interrupted) return cancelled();
+            const auto now = Clock::now();
+            clock.Add(speedIndex, allowance,
+                      std::chrono::duration_cast<std::chrono::microseconds>(now - began));
             ++progress.done;
             progress.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start);
             std::vector<std::pair<uint8_t, uint32_t>> remaining{{speedIndex, settings.to - a}};
@@ -158,9 +204,13 @@ TScanOutcome TBusScanner::Run(uint8_t kind, uint32_t handle, const TScanSettings
                 remaining.emplace_back(speeds[later], perSpeed);
             }
             progress.left = clock.Left(remaining, settings.atLeastMs);
-            if (observer.address && !observer.address(found, progress)) return Ended(TScanEnd::Stopped);
-            if (settings.stopAtFirst && probe.result == TProbeResult::Module) return Ended(TScanEnd::Stopped);
+            pending.emplace_back(describe(address, probe), progress);
+            if (!askLate()) return cancelled();
+            const bool first = settings.stopAtFirst && probe.result == TProbeResult::Module;
+            if (!tell(first)) return Ended(TScanEnd::Stopped);
         }
+        if (!askLate()) return cancelled();
+        if (!tell(true)) return Ended(TScanEnd::Stopped);
     }
     return Ended(TScanEnd::Finished);
 }

@@ -82,6 +82,10 @@ TProbe Probe(uint8_t kind, uint32_t handle, uint8_t address, const TCancelled& c
 // "kolize adres: více modulů na adrese N?"
 std::string CollisionText(uint8_t address);
 
+// How many silent addresses back a late reply is still matched to its
+// address by our drivers.
+inline constexpr std::size_t kLateReach = 4;
+
 struct TScanSettings {
     uint8_t from = 0;
     uint8_t to = 255;

@@ -43,4 +43,8 @@ using T318Send = uint32_t(RQ905_CALL*)(uint32_t handle, const uint32_t* request,
                                        uint32_t* out, uint32_t* status);
 using T318Done = uint32_t(RQ905_CALL*)(uint32_t* handle);
 using T318Error = uint32_t(RQ905_CALL*)(uint32_t code, uint32_t* text);
+// Our own libraries' eighth entry, which the maker's do not have: in a
+// scan, the address of a module whose reply came after its Send had
+// returned silence (0, each once), or 11 when there is none.
+using T318LateReply = uint32_t(RQ905_CALL*)(uint32_t handle, uint32_t* address);
 }

@@ -36,6 +36,7 @@ struct TBinding {
     T318Send send = nullptr;
     T318Done done = nullptr;
     T318Error error = nullptr;
+    T318LateReply lateReply = nullptr;  // not one of the seven: optional
 };
 TBinding g_lib;
 
@@ -88,6 +89,10 @@ uint32_t OpenInterface(uint8_t kind, uint32_t& handle, const TInitParams& params
     g_lib.send = Resolve<T318Send>(prefix, "Send", complete);
     g_lib.done = Resolve<T318Done>(prefix, "Done", complete);
     g_lib.error = Resolve<T318Error>(prefix, "Error", complete);
+    if (complete) {
+        g_lib.lateReply =
+            reinterpret_cast<T318LateReply>(LibSymbol(g_lib.module, (prefix + "_LateReply").c_str()));
+    }
     if (!complete) {
         MarkAbsent();
         ReleaseModule();
@@ -125,6 +130,17 @@ uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request,
                        uint32_t& out, uint32_t& status) {
     if (!ValidKind(kind) || g_lib.send == nullptr) return kResultNotBound;
     return g_lib.send(handle, request.data(), reply.data(), &out, &status);
+}
+
+uint32_t InterfaceLateReply(uint8_t kind, uint32_t handle, uint8_t& address) {
+    if (!ValidKind(kind) || g_lib.lateReply == nullptr) return kResultNotBound;
+    uint32_t cell = 0;
+    const uint32_t result = g_lib.lateReply(handle, &cell);
+    if (result == 0 && cell <= 0xFFU) {
+        address = static_cast<uint8_t>(cell);
+        return 0;
+    }
+    return result == 0 ? kResultNotBound : result;
 }
 
 void ModuleTransaction(uint8_t kind, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,

@@ -45,6 +45,11 @@ uint32_t CloseInterface(uint8_t kind, uint32_t& handle);
 uint32_t InterfaceSetConfig(uint8_t kind, uint32_t handle, uint32_t speed, uint32_t value, uint32_t mode);
 uint32_t InterfaceSend(uint8_t kind, uint32_t handle, const TCellBlock& request, TCellBlock& reply,
                        uint32_t& out, uint32_t& status);
+// Our own libraries tell a scan of a module whose reply came after its
+// request had been told silent: 0 and its address, each once. Any other
+// result (no such module, or a library without that entry, as the
+// maker's are) means there is nothing to ask again.
+uint32_t InterfaceLateReply(uint8_t kind, uint32_t handle, uint8_t& address);
 
 // The one way to talk to the module: D0..D4 go out and come back replaced
 // by the reply's bytes; Status receives the result code's low byte, or

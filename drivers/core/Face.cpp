@@ -206,6 +206,28 @@ std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint
     return code;
 }
 
+std::uint32_t LateReply(std::uint32_t handle, std::uint32_t* address) noexcept {
+    if (bridge::Owns(handle)) {
+        // The maker's libraries have no such entry.
+        return static_cast<std::uint32_t>(Result::Timeout);
+    }
+    return Guarded([&] {
+        if (address == nullptr) {
+            return Result::BadParameter;
+        }
+        const auto link = Registry::Instance().Find(handle);
+        if (!link) {
+            return Result::BadHandle;
+        }
+        const auto late = link->LateReply();
+        if (!late) {
+            return Result::Timeout;
+        }
+        *address = *late;
+        return Result::Ok;
+    });
+}
+
 std::uint32_t Done(std::uint32_t* handle) noexcept {
     if (handle != nullptr && bridge::Owns(*handle)) {
         return bridge::Done(handle);

@@ -33,6 +33,7 @@ std::uint32_t GetConfig(std::uint32_t handle, std::uint32_t* speed, std::uint32_
 std::uint32_t Send(std::uint32_t handle, const std::uint32_t* request, std::uint32_t* reply,
                    std::uint32_t* out, std::uint32_t* status) noexcept;
 std::uint32_t Done(std::uint32_t* handle) noexcept;
+std::uint32_t LateReply(std::uint32_t handle, std::uint32_t* address) noexcept;
 std::uint32_t Error(std::uint32_t code, std::uint32_t* text) noexcept;
 
 }  // namespace drv::face

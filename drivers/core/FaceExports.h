@@ -1,4 +1,4 @@
-// The six entry points that are the same in every driver library, defined
+// The entry points that are the same in every driver library, defined
 // under the library's prefix, and the library's name for its trace; each
 // library adds its own Init.
 #pragma once
@@ -29,6 +29,10 @@
     extern "C" uint32_t RQ905_CALL P##_Error(uint32_t code, uint32_t* text) {                          \
         return drv::face::Error(code, text);                                                           \
     }                                                                                                  \
+    extern "C" uint32_t RQ905_CALL P##_LateReply(uint32_t handle, uint32_t* address) {                 \
+        return drv::face::LateReply(handle, address);                                                  \
+    }                                                                                                  \
+    static_assert(std::is_same_v<decltype(&P##_LateReply), T318LateReply>);                            \
     static_assert(std::is_same_v<decltype(&P##_Version), T318Version>);                                \
     static_assert(std::is_same_v<decltype(&P##_SetConfig), T318SetConfig>);                            \
     static_assert(std::is_same_v<decltype(&P##_GetConfig), T318GetConfig>);                            \

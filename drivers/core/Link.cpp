@@ -119,6 +119,7 @@ Result Link::Configure(const LineConfig& config) {
             config.mode != m_config.mode || !m_configured) {
             m_scanWait.Reset(std::chrono::microseconds(config.allowanceMs * kScanAllowanceUnitUs));
             m_scanSilent = false;
+            m_silentRequests.clear();
         }
         m_config = config;
         m_configured = true;
@@ -198,10 +199,11 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
         std::chrono::milliseconds(kScanTrailSlackMs));
     const auto scanLatest =
         deadline + std::chrono::microseconds(wire::LineTimeUs(kScanTrailBytes, m_config.speed)) + scanSlack;
+    const bool strayInput = m_scanSilent && TakeLateInput();
     if (Result r = m_transport->Discard(); r != Result::Ok) {
         return {r, {}};
     }
-    if (firstByteRule && m_scanSilent && m_transport->DiscardedInput()) {
+    if (firstByteRule && m_scanSilent && (strayInput || m_transport->DiscardedInput())) {
         m_scanWait.Late();
     }
     m_scanSilent = false;
@@ -266,6 +268,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                 record->Add(chunk, answers ? Verdict::Taken : WhyRefused(*reply, request));
             }
             if (!answers) {
+                NoteLate(*reply);
                 ++m_echo;
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
                 continue;
@@ -294,6 +297,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
                 if (answers) {
                     break;
                 }
+                NoteLate(*reply);
                 ++m_echo;
                 streamBytes -= std::min(streamBytes, wire::kReplySize);
                 foreign = foreign || (reply->tag == request.tag && reply->address != request.address);
@@ -335,13 +339,87 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     // In a scan, bytes that made no valid frame are a reply that was there
     // and came out garbled, as the replies of two modules at one address do.
     const bool garbled = firstByteRule && streamBytes > 0;
-    m_scanSilent = firstByteRule && streamBytes == 0;
+    m_scanSilent = m_config.mode == kScanMode && streamBytes == 0 && !corrupted;
+    if (m_scanSilent) {
+        m_silentRequests.push_back({request, sent});
+        if (m_silentRequests.size() > kRecentSilent) {
+            m_silentRequests.pop_front();
+        }
+    }
     // A driver woken this late finds the machine busy, and its replies
-    // will be late too: back to the safe start before one is missed.
+    // will be late too: a wider allowance before one is missed.
     if (m_scanSilent && Clock::now() - deadline > kBusyWakeUp) {
         m_scanWait.Late();
     }
     return {corrupted || garbled ? Result::CrcError : Result::Timeout, {}};
+}
+
+std::optional<std::uint8_t> Link::LateReply() {
+    std::lock_guard lock(m_mutex);
+    // What came since the last request is looked at now: the scan's last
+    // address has no request after it to find its late reply.
+    if (m_scanSilent && TakeLateInput()) {
+        m_scanWait.Late();
+    }
+    if (m_lateAddresses.empty()) {
+        return std::nullopt;
+    }
+    const std::uint8_t address = m_lateAddresses.front();
+    m_lateAddresses.pop_front();
+    return address;
+}
+
+bool Link::NoteLate(const wire::Reply& reply) {
+    const auto it = std::find_if(m_silentRequests.begin(), m_silentRequests.end(),
+                                 [&](const SilentRequest& r) { return wire::Answers(reply, r.request); });
+    if (it == m_silentRequests.end()) {
+        return false;
+    }
+    // Its lateness is known to within how soon it was looked for: a sample
+    // of the tail that the allowance must now cover.
+    const auto firstByteDue =
+        std::chrono::microseconds(wire::LineTimeUs(wire::kRequestSize + 1, m_config.speed));
+    m_scanWait.Replied(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - it->sent) -
+                       firstByteDue);
+    m_silentRequests.erase(it);
+    if (m_lateAddresses.size() < kMaxLateAddresses &&
+        std::find(m_lateAddresses.begin(), m_lateAddresses.end(), reply.address) == m_lateAddresses.end()) {
+        m_lateAddresses.push_back(reply.address);
+    }
+    return true;
+}
+
+bool Link::TakeLateInput() {
+    bool any = false;
+    bool explained = false;
+    wire::ReplyDecoder decoder;
+    std::vector<std::uint8_t> chunk;
+    // A reply still on its way is read to its end: cut off, its rest would
+    // garble the next request's answer. Bounded, for a line that never
+    // falls quiet is left to Discard.
+    auto until = Clock::now();
+    for (int i = 0; i < 64; ++i) {
+        if (m_transport->Read(chunk, until) != Result::Ok || chunk.empty()) {
+            break;
+        }
+        any = true;
+        if (m_transport->Datagrams()) {
+            if (const auto reply = wire::DecodeReply(chunk)) {
+                explained = NoteLate(*reply) || explained;
+            }
+            continue;
+        }
+        decoder.Feed(chunk);
+        while (const auto reply = decoder.Next()) {
+            explained = NoteLate(*reply) || explained;
+        }
+        if (const std::size_t pending = decoder.Pending(); pending > 0 && pending < wire::kReplySize) {
+            until = Clock::now() +
+                    std::chrono::microseconds(wire::LineTimeUs(wire::kReplySize - pending, m_config.speed)) +
+                    std::chrono::microseconds(kLateRestSlackUs);
+        }
+    }
+    return any && !explained;
 }
 
 // Over UDP the replies of modules that share an address come as separate

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -49,6 +50,13 @@ inline constexpr std::uint32_t kScanTrailSlackMs = 10;
 // datagrams close together, so a scan waits this long after a taken reply
 // for a second one; only an address that answered pays for it.
 inline constexpr std::uint32_t kScanDuplicateWaitUs = 2000;
+// A reply late by more requests than this is not matched to its address;
+// a scan keeps at most this many late addresses untold.
+inline constexpr std::size_t kRecentSilent = 4;
+inline constexpr std::size_t kMaxLateAddresses = 64;
+// A late reply found begun before the next request is waited for this
+// long past its remaining bytes' line time.
+inline constexpr std::uint32_t kLateRestSlackUs = 2000;
 inline constexpr std::uint32_t kMaxUdpTimeoutMs = 60000;
 // A host name must resolve within the connection's wait, and never takes
 // longer than this, whatever the wait.
@@ -85,6 +93,10 @@ class Link {
     LineConfig Config() const;
     Answer Transact(const RequestCells& request);
     Refused RefusedReplies() const;
+    // In a scan, the address of a module whose reply came after its
+    // request had been told silent, oldest first; each is told once.
+    // nullopt when there is none.
+    std::optional<std::uint8_t> LateReply();
     // The connection's trace, if it has one; Closed writes its last line.
     void SetTrace(std::unique_ptr<Tracer> tracer);
     void Closed();
@@ -93,6 +105,13 @@ class Link {
     std::uint16_t NextTag();
     Answer Exchange(const RequestCells& cells, TraceRecord* record);
     Result SecondAnswer(const wire::Request& request, TraceRecord* record);
+    // A reply to none of the current request's: if it answers one of the
+    // scan's recent silent requests, that module was there after all
+    // (true).
+    bool NoteLate(const wire::Reply& reply);
+    // Before a scan's next request: what came since the last one heard
+    // nothing. True when something came that was no late reply.
+    bool TakeLateInput();
 
     std::unique_ptr<Transport> m_transport;
     const bool m_udp;
@@ -106,11 +125,19 @@ class Link {
     wire::ReplyDecoder m_decoder;
     std::vector<wire::ReplyDecoder::Dropped> m_drops;  // filled only for a trace
     std::unique_ptr<Tracer> m_trace;
-    // Scan mode on a byte stream: the allowance in force, and whether the
+    // Scan mode: the allowance in force (on a byte stream), and whether the
     // last transaction heard nothing at all, so that input found waiting
     // before the next request is its reply, come late.
     ScanWait m_scanWait;
     bool m_scanSilent = false;
+    // The scan's last requests that heard nothing, and the addresses whose
+    // replies came for them too late.
+    struct SilentRequest {
+        wire::Request request;
+        Clock::time_point sent;
+    };
+    std::deque<SilentRequest> m_silentRequests;
+    std::deque<std::uint8_t> m_lateAddresses;
     bool m_configured = false;
 };
 

@@ -8,6 +8,9 @@ namespace drv {
 void ScanWait::Reset(std::chrono::microseconds configured) {
     m_configured = static_cast<double>(configured.count());
     m_floor = std::min(m_configured, static_cast<double>(kModuleTurnaround.count()));
+    m_widest = m_configured < static_cast<double>(kModuleTurnaround.count())
+                   ? m_configured
+                   : std::max(m_configured, static_cast<double>(kWidest.count()));
     m_smoothed = 0;
     m_variation = 0;
     m_lateFloor = 0;
@@ -20,7 +23,7 @@ std::chrono::microseconds ScanWait::Allowance() const {
     }
     const double estimate =
         m_smoothed + std::max(static_cast<double>(kGrain.count()), kVariationFactor * m_variation);
-    const double us = std::clamp(std::max(estimate, m_lateFloor), m_floor, m_configured);
+    const double us = std::clamp(std::max(estimate, m_lateFloor), m_floor, m_widest);
     return std::chrono::microseconds(std::llround(us));
 }
 

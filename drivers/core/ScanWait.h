@@ -1,11 +1,12 @@
 // The scan mode's turnaround allowance, following the replies the scan
 // itself sees, as TCP's retransmission time-out follows its round trips
 // (RFC 6298): a smoothed wait plus a multiple of its variation. SetConfig's
-// allowance is the safe start and the most it ever takes; replies that
-// come early and steadily bring the allowance down towards the module's
-// turnaround, never below it, and a reply that came after its wait had
-// ended puts it back to the safe start at once (a busy PC, whose tty work
-// is late by milliseconds).
+// allowance is the safe start; replies that come early and steadily bring
+// the allowance down towards the module's turnaround, never below it.
+// A reply that came after its wait had ended counts too, with its own
+// lateness, so that a busy PC (whose tty work is late by milliseconds)
+// widens the allowance, past the start if need be, up to kWidest; and a
+// wait that the driver itself ends late puts it back to the start.
 #pragma once
 
 #include <chrono>
@@ -36,20 +37,26 @@ class ScanWait {
     // then falls by a 32nd with each reply seen in time, so that one busy
     // moment is not forgotten after a few replies.
     static constexpr int kLateDecay = 32;
+    // The most the replies widen it to: a busy PC's tty work, or a USB
+    // converter's latency timer (16 ms by default).
+    static constexpr std::chrono::microseconds kWidest{20000};
 
     // configured: SetConfig's allowance. A value below the module's
-    // turnaround is the caller's own choice and is kept as the floor.
+    // turnaround is the caller's own choice and is kept as it is.
     void Reset(std::chrono::microseconds configured);
     std::chrono::microseconds Allowance() const;
     // A reply's first byte came this long after the request's line time and
-    // one byte time: the turnaround and what the PC added.
+    // one byte time: the turnaround and what the PC added; also a reply
+    // found after its wait had ended, as late as it was found.
     void Replied(std::chrono::microseconds waited);
-    // A reply came after the wait had ended, or the wait itself ended late.
+    // Input that made no reply came after the wait had ended, or the wait
+    // itself ended late.
     void Late();
 
   private:
     double m_configured = 0;
     double m_floor = 0;
+    double m_widest = 0;
     double m_smoothed = 0;
     double m_variation = 0;
     double m_lateFloor = 0;

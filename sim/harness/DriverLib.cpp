@@ -27,6 +27,7 @@ DriverLib::DriverLib(const std::string& directory, const std::string& prefix) : 
     Resolve(m_library, prefix + "_Send", send);
     Resolve(m_library, prefix + "_Done", done);
     Resolve(m_library, prefix + "_Error", error);
+    Resolve(m_library, prefix + "_LateReply", lateReply);
 }
 
 DriverLib::~DriverLib() {

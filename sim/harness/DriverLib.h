@@ -30,6 +30,8 @@ class DriverLib {
     T318Send send = nullptr;
     T318Done done = nullptr;
     T318Error error = nullptr;
+    // Our libraries' own entry; null in an older build's.
+    T318LateReply lateReply = nullptr;
 
   private:
     void* m_library = nullptr;

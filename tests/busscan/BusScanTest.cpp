@@ -144,6 +144,10 @@ const ScanCase kCases[] = {
     // Two modules at address 1: garbled on the line, two datagrams over UDP.
     {"CollisionSerial", false, "", "add;add 3", Range(0, 3), -1, "0S 1C 2S 3M", TScanEnd::Finished},
     {"CollisionUdp", true, "", "add;add 3", Range(0, 3), -1, "0S 1C 2S 3M", TScanEnd::Finished},
+    // The module answers after the scan's wait: found by its late reply
+    // and asked again.
+    {"LateReplyAskedAgain", false, "--modules 1 --address 2 --line-time --turnaround-ms 9", "", Range(1, 4),
+     -1, "1S 2M 3S 4S", TScanEnd::Finished},
     {"StopAtFirst", false, "--modules 2 --address 3", "", Range(1, 9, true), -1, "1S 2S 3M",
      TScanEnd::Stopped},
     // Address 1 is silent (one transaction); address 2's identification is

@@ -1,6 +1,7 @@
 # cmake -DLIBRARY=<file> -DPREFIX=<prefix> [-DOBJDUMP=<objdump>] -P CheckExports.cmake
 # Fails unless the library's dynamic symbol table (with OBJDUMP: the DLL's
-# export table) holds exactly the seven entry points, by their plain names.
+# export table) holds exactly the seven entry points and our eighth,
+# LateReply, by their plain names.
 set(found)
 if(OBJDUMP)
     execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
@@ -26,8 +27,8 @@ else()
     endforeach()
 endif()
 list(SORT found)
-set(expected ${PREFIX}_Done ${PREFIX}_Error ${PREFIX}_GetConfig ${PREFIX}_Init ${PREFIX}_Send ${PREFIX}_SetConfig
-    ${PREFIX}_Version)
+set(expected ${PREFIX}_Done ${PREFIX}_Error ${PREFIX}_GetConfig ${PREFIX}_Init ${PREFIX}_LateReply ${PREFIX}_Send
+    ${PREFIX}_SetConfig ${PREFIX}_Version)
 list(SORT expected)
 if(NOT found STREQUAL expected)
     message(FATAL_ERROR "${LIBRARY} exports:\n  ${found}\nexpected:\n  ${expected}")

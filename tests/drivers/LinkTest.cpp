@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -65,6 +66,8 @@ class ScriptedTransport final : public drv::Transport {
         return Result::Ok;
     }
     bool Datagrams() const override { return m_datagrams; }
+    // Input that comes with no request: a reply late for an earlier one.
+    void Arrive(Bytes bytes) { m_incoming.push_back(std::move(bytes)); }
 
     std::vector<wire::Request> sent;
     int discards = 0;
@@ -359,6 +362,54 @@ TEST(Link, ScanWaitFollowsTheReplies) {
     ASSERT_EQ(link.Configure({115200, 30, 4}), Result::Ok);
     EXPECT_NEAR(silentWait(), 3000, 300);
 }
+
+// A reply that comes after its request was told silent: in a scan the
+// driver tells that address once, whether the reply comes before the next
+// request or during it, and the next request's own silence stays silence.
+struct LateCase {
+    const char* name;
+    bool datagrams;
+    std::uint32_t mode;
+    bool duringNext;  // else found by LateReply itself, before anything else
+    bool ownTag;      // a reply with another tag is no late reply
+    std::optional<std::uint8_t> told;
+};
+void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkLateTest : public ::testing::TestWithParam<LateCase> {};
+
+TEST_P(LinkLateTest, TellsTheAddressOnce) {
+    const LateCase& c = GetParam();
+    std::optional<wire::Request> silent;
+    auto transport = std::make_unique<ScriptedTransport>(
+        [&](const wire::Request& r) {
+            if (r.address == 7) silent = r;
+            return std::vector<Bytes>{};
+        },
+        c.datagrams);
+    ScriptedTransport* t = transport.get();
+    drv::Link link(std::move(transport), c.datagrams, 1);
+    ASSERT_EQ(link.Configure({115200, 28, c.mode}), Result::Ok);
+    ASSERT_EQ(link.Transact({7, 200, 0, 0, 0, 0, 0, 0}).result, Result::Timeout);
+    ASSERT_TRUE(silent.has_value());
+    wire::Reply late = AnswerTo(*silent);
+    if (!c.ownTag) late.tag = static_cast<std::uint16_t>(late.tag + 1);
+    t->Arrive(Frame(late));
+    if (c.duringNext) {
+        EXPECT_EQ(link.Transact({8, 200, 0, 0, 0, 0, 0, 0}).result, Result::Timeout);
+    }
+    EXPECT_EQ(link.LateReply(), c.told);
+    EXPECT_EQ(link.LateReply(), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkLateTest,
+                         ::testing::Values(LateCase{"StreamDuringTheNextRequest", false, 4, true, true, 7},
+                                           LateCase{"StreamBeforeAnythingElse", false, 4, false, true, 7},
+                                           LateCase{"DatagramDuringTheNextRequest", true, 4, true, true, 7},
+                                           LateCase{"AnotherTagIsNoLateReply", false, 4, true, false,
+                                                    std::nullopt},
+                                           LateCase{"OnlyInAScan", false, 1, true, true, std::nullopt}),
+                         CaseName<LateCase>);
 
 struct ConfigCase {
     drv::LineConfig config;

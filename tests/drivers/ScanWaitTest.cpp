@@ -1,5 +1,5 @@
 // The scan mode's allowance as the replies a scan sees move it: where it
-// starts, how far it comes down, and how a late reply widens it again.
+// starts, how far it comes down, and how late replies widen it again.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -49,7 +49,10 @@ INSTANTIATE_TEST_SUITE_P(
                       WaitCase{"JitterKeepsRoom", 6100, "R2000x20 R3000 R2000 R3000 R2000 R3000", 3400, 4600},
                       WaitCase{"NeverBelowTheTurnaround", 6100, "R300x40", 2000, 2000},
                       WaitCase{"ACallersSmallerValueStays", 1000, "R300x40", 1000, 1000},
-                      WaitCase{"NeverAboveTheStart", 2800, "R2000x20 R9000 R1000 R9000", 2800, 2800},
+                      WaitCase{"LateRepliesWidenPastTheStart", 2800, "R2000x20 R9000 R1000 R9000", 9000,
+                               20000},
+                      WaitCase{"NeverAboveTheWidest", 2800, "R2000 R60000x20", 20000, 20000},
+                      WaitCase{"ACallersSmallerValueStaysThroughLateReplies", 1000, "R9000x5", 1000, 1000},
                       WaitCase{"LateReplyWidensAtOnce", 2800, "R2100x40 L", 2800, 2800},
                       WaitCase{"LateBeforeAnyReply", 2800, "L", 2800, 2800},
                       WaitCase{"LateIsNotForgottenAtOnce", 6100, "R2100x40 L R2100x10", 4400, 4600},
