@@ -95,13 +95,13 @@ class SerialTransport final : public Transport {
     // otherwise, and gives up at the deadline.
     Result Read(std::vector<std::uint8_t>& chunk, Clock::time_point deadline) override {
         chunk.clear();
-        if (Clock::now() >= deadline) {
-            return Result::Ok;
-        }
+        // Past the deadline a read takes what is there and returns at once
+        // (the interval alone at MAXDWORD), as ppoll with no time left does.
+        const bool look = Clock::now() >= deadline;
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = MAXDWORD;
-        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-        timeouts.ReadTotalTimeoutConstant = MillisecondsLeft(deadline);
+        timeouts.ReadTotalTimeoutMultiplier = look ? 0 : MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = look ? 0 : MillisecondsLeft(deadline);
         if (!SetCommTimeouts(m_port, &timeouts)) {
             return Result::ReadFailed;
         }
