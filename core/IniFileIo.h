@@ -19,8 +19,9 @@ TFileRead ReadWholeFile(const std::string& path, std::size_t maxSize, std::strin
 // change the content, and replaces the file with the result atomically (a
 // temporary file beside it, flushed, renamed over it; the old file's
 // permissions kept). Through a symbolic link the link's final target is
-// replaced and the link stays. Nothing changes, and the result is false,
-// when the file exists but is no regular file, cannot be read, is
+// replaced and the link stays. A file that edit leaves as it was is not
+// written again (the result is true). Nothing changes, and the result is
+// false, when the file exists but is no regular file, cannot be read, is
 // read-only, or is a link whose target is missing.
 bool UpdateFileContent(const std::string& path, std::size_t maxSize,
                        const std::function<void(std::string& content)>& edit);

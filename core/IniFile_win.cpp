@@ -202,7 +202,11 @@ bool UpdateFileContent(const std::string& path, std::size_t maxSize,
     }
     std::string content;
     if (ReadWide(target, maxSize, content) == TFileRead::Unreadable) return false;
+    const std::string before = content;
     edit(content);
+    // Unchanged, the file stays as it is: no write, flush and rename at
+    // each close of a program whose settings did not change.
+    if (exists && content == before) return true;
     return ReplaceFileContent(target, content, exists);
 }
 

@@ -14,6 +14,7 @@
 #include "core/Notice.h"
 #include "ui/FormUtil.h"
 #include "ui/KonfiguraceModulu.h"
+#include "ui/LateIconStyle.h"
 #include "ui/LineLock.h"
 #include "ui/ModulyNaSbernici.h"
 #include "ui/NastavAdr.h"
@@ -53,6 +54,9 @@ TForm1::TForm1(std::string settingsPath, TCreateData create) : m_settingsPath(st
     setWindowIcon(WindowIcon());
     resize(600, 400);
 
+    // Before the menu bar: its overflow arrow would load every image
+    // plugin before the window shows.
+    UseLateStandardIcons();
     QMenuBar* bar = menuBar();
     connect(AddItem(bar, this, "Pipojen1", "&Připojení"), &QAction::triggered, this, &TForm1::Pipojen1Click);
     QMenu* settings = bar->addMenu(ToQt("&Nastavení"));

@@ -3,12 +3,15 @@
 against a bare Qt Widgets window of the same size, measured side by side
 (interleaved) in one run. Prints medians, p90 and the ratios; beside the
 time to the window, the processor time of the whole run (user + system),
-which a busy machine disturbs far less.
+which a busy machine disturbs far less. Both probes run stripped, as the
+packages install the program (with debug information, the tool's probe is
+18 MB against the floor's 0.6 MB, and loading costs it 0.6 ms more).
 
 usage: bench/startup/run_startup.py [build-dir] [runs]
 """
 import os
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
@@ -29,6 +32,11 @@ env = dict(os.environ)
 env.setdefault("QT_QPA_PLATFORM", "offscreen")
 scratch = tempfile.mkdtemp(prefix="rq905-startup-")
 env["PROBE_SETTINGS"] = os.path.join(scratch, "W_rq905.ini")
+strip = shutil.which("strip")
+if strip:
+    for name, path in probes.items():
+        probes[name] = os.path.join(scratch, os.path.basename(path))
+        subprocess.run([strip, "-o", probes[name], path], check=True)
 
 
 def run_once(path):
@@ -66,7 +74,7 @@ def p90(values):
     return ordered[min(len(ordered) - 1, int(0.9 * len(ordered)))]
 
 
-print(f"runs: {runs} each, interleaved, platform {env['QT_QPA_PLATFORM']}")
+print(f"runs: {runs} each, interleaved, platform {env['QT_QPA_PLATFORM']}, {'stripped' if strip else 'not stripped'}")
 print(f"{'':8}{'median ms':>12}{'p90 ms':>10}{'peak MiB':>10}{'cpu ms':>10}")
 for name in probes:
     r = results[name]

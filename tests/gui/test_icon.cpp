@@ -1,8 +1,12 @@
 // The window icon: every size drawn from its own PNG, and no image-format
-// or icon-engine plugin loaded for it. A program of its own, so that no
-// other test has loaded a plugin before.
+// or icon-engine plugin loaded for it nor for the main window. A program of
+// its own, so that no other test has loaded a plugin before.
 #include <QImage>
+#include <QMenuBar>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -11,6 +15,7 @@
 
 #include "GuiTest.h"
 #include "ui/Hlavni.h"
+#include "ui/LateIconStyle.h"
 #include "ui/WindowIcon.h"
 
 namespace {
@@ -66,7 +71,51 @@ INSTANTIATE_TEST_SUITE_P(
                       IconCase{"ScaledDown20", 20, nullptr, false},
                       IconCase{"ScaledUp300", 300, nullptr, false},
                       IconCase{"NoImageFormatPlugin", 0, "/imageformats/", false},
-                      IconCase{"MainWindowNoIconEnginePlugin", 0, "/iconengines/", true}),
+                      IconCase{"MainWindowNoIconEnginePlugin", 0, "/iconengines/", true},
+                      IconCase{"MainWindowNoImageFormatPlugin", 0, "/imageformats/", true}),
     [](const ::testing::TestParamInfo<IconCase>& tested) { return tested.param.name; });
+
+// The extension arrows that the main window's style reads late are drawn
+// as the style underneath draws them, at every size; the menu bar's own
+// arrow among them.
+struct ArrowCase {
+    const char* name;
+    QStyle::StandardPixmap which;
+    Qt::LayoutDirection direction;
+};
+void PrintTo(const ArrowCase& c, std::ostream* os) { *os << c.name; }
+
+class LateArrowTest : public ::testing::TestWithParam<ArrowCase> {};
+
+TEST_P(LateArrowTest, DrawnAsTheStyleUnderneathDrawsIt) {
+    const ArrowCase& c = GetParam();
+    const QString key = QApplication::style()->name();
+    ASSERT_FALSE(key.isEmpty());
+    TLateIconStyle late(key);
+    const std::unique_ptr<QStyle> base(QStyleFactory::create(key));
+    QStyleOption option;
+    option.direction = c.direction;
+    const QIcon drawn = late.standardIcon(c.which, &option);
+    const QIcon expected = base->standardIcon(c.which, &option);
+    EXPECT_EQ(drawn.availableSizes(), expected.availableSizes());
+    for (const int px : {8, 12, 16, 32, 40}) {
+        EXPECT_EQ(drawn.pixmap(px).toImage(), expected.pixmap(px).toImage()) << px;
+    }
+    if (c.which != QStyle::SP_ToolBarHorizontalExtensionButton || c.direction != Qt::LeftToRight) return;
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    TForm1 form((temp.path() + "/W_rq905.ini").toStdString());
+    const auto* arrow = form.menuBar()->findChild<QToolButton*>("qt_menubar_ext_button");
+    ASSERT_NE(arrow, nullptr);
+    EXPECT_EQ(arrow->icon().pixmap(16).toImage(), expected.pixmap(16).toImage());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arrow, LateArrowTest,
+    ::testing::Values(ArrowCase{"Horizontal", QStyle::SP_ToolBarHorizontalExtensionButton, Qt::LeftToRight},
+                      ArrowCase{"HorizontalRtl", QStyle::SP_ToolBarHorizontalExtensionButton,
+                                Qt::RightToLeft},
+                      ArrowCase{"Vertical", QStyle::SP_ToolBarVerticalExtensionButton, Qt::LeftToRight}),
+    [](const ::testing::TestParamInfo<ArrowCase>& tested) { return tested.param.name; });
 
 }  // namespace

@@ -343,6 +343,38 @@ TEST_F(TempDirTest, WriteSeesChangesMadeByOthers) {
     EXPECT_EQ(ReadBytes(m_file), "[A]\r\nx=2\r\ny=5\r\n");
 }
 
+// A write that leaves the text as it was keeps the very file (no new
+// inode from a rename); a write that changes it replaces the file.
+struct TSameWrite {
+    const char* name;
+    const char* value;
+    bool kept;
+};
+void PrintTo(const TSameWrite& c, std::ostream* os) { *os << c.name; }
+
+class SameWriteTest : public TempDirTest, public testing::WithParamInterface<TSameWrite> {};
+
+TEST_P(SameWriteTest, FileReplacedOnlyWhenItsTextChanges) {
+    const std::string before = "[A]\r\nx=1\r\n";
+    WriteBytes(m_file, before);
+    struct stat old {};
+    ASSERT_EQ(stat(m_file.c_str(), &old), 0);
+    TProfileFile file(m_file);
+    ASSERT_TRUE(file.WriteString("A", "x", GetParam().value));
+    struct stat now {};
+    ASSERT_EQ(stat(m_file.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino == old.st_ino, GetParam().kept);
+    EXPECT_EQ(ReadBytes(m_file), "[A]\r\nx=" + std::string(GetParam().value) + "\r\n");
+    EXPECT_EQ(DirectoryEntries(m_dir), std::vector<std::string>{"W_rq905.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SameWriteTest,
+                         testing::Values(TSameWrite{"SameValue", "1", true},
+                                         TSameWrite{"NewValue", "2", false}),
+                         [](const testing::TestParamInfo<TSameWrite>& row) {
+                             return std::string(row.param.name);
+                         });
+
 struct TBadWrite {
     const char* name;
     std::string section;
