@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
@@ -220,18 +221,10 @@ TModulyNaSbernici::TModulyNaSbernici(QWidget* parent, std::string busFile)
     m_progress->setTextVisible(true);
     layout->addWidget(m_progress);
 
-    m_table = new QTableWidget(0, 6, this);
-    m_table->setObjectName("BusTable");
-    m_table->setHorizontalHeaderLabels({ToQt("Adresa"), ToQt("Rychlost"), ToQt("Název"), ToQt("Verze"),
-                                        ToQt("Stav"), ToQt("Poslední odpověď")});
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setTabKeyNavigation(false);
-    m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->installEventFilter(this);
-    layout->addWidget(m_table, 1);
+    // The table's place; the table itself comes after the window's first
+    // frame (BuildTable).
+    m_tableSlot = layout->count();
+    layout->addStretch(1);
 
     m_status = new QLabel(this);
     m_status->setObjectName("BusStatus");
@@ -240,7 +233,6 @@ TModulyNaSbernici::TModulyNaSbernici(QWidget* parent, std::string busFile)
 
     connect(m_search, &QPushButton::clicked, this, &TModulyNaSbernici::HledatClick);
     connect(m_stop, &QPushButton::clicked, this, &TModulyNaSbernici::ZastavitClick);
-    connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { RequestConnect(row); });
 
     std::string text;
     std::string reason;
@@ -252,6 +244,43 @@ TModulyNaSbernici::TModulyNaSbernici(QWidget* parent, std::string busFile)
 }
 
 TModulyNaSbernici::~TModulyNaSbernici() { StopScan(); }
+
+QTableWidget* TModulyNaSbernici::Table() {
+    if (m_table == nullptr) BuildTable();
+    return m_table;
+}
+
+void TModulyNaSbernici::BuildTable() {
+    m_table = new QTableWidget(0, 6, this);
+    m_table->setObjectName("BusTable");
+    m_table->setHorizontalHeaderLabels({ToQt("Adresa"), ToQt("Rychlost"), ToQt("Název"), ToQt("Verze"),
+                                        ToQt("Stav"), ToQt("Poslední odpověď")});
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setTabKeyNavigation(false);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->installEventFilter(this);
+    connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { RequestConnect(row); });
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    delete box->takeAt(m_tableSlot);
+    box->insertWidget(m_tableSlot, m_table, 1);
+    // After the buttons in the tab order, as if made with them.
+    setTabOrder(m_stop, m_table);
+    ShowRows();
+    if (isVisible()) m_table->show();
+}
+
+void TModulyNaSbernici::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // The first frame shows the window without the table, a few
+    // milliseconds sooner; the table follows at once.
+    if (m_table == nullptr && !m_tableDue) {
+        m_tableDue = true;
+        QTimer::singleShot(0, this, [this] { Table(); });
+    }
+}
 
 void TModulyNaSbernici::SetData(TData* record) {
     m_data = record;
@@ -287,6 +316,7 @@ void TModulyNaSbernici::MarkConnected() {
 }
 
 void TModulyNaSbernici::ShowRows() {
+    if (m_table == nullptr) return;  // BuildTable shows them
     const int current = m_table->currentRow();
     m_table->setRowCount(static_cast<int>(m_rows.size()));
     const bool connected = m_data != nullptr && IsConnected(*m_data);
@@ -463,7 +493,7 @@ void TModulyNaSbernici::FinishScan() {
     ShowStatus(text);
     m_search->setEnabled(true);
     m_stop->setEnabled(false);
-    if (m_stop->hasFocus() || focusWidget() == nullptr) m_table->setFocus();
+    if (m_stop->hasFocus() || focusWidget() == nullptr) Table()->setFocus();
     m_line.Release();
     SaveRows();
     ShowRows();

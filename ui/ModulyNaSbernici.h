@@ -60,7 +60,8 @@ class TModulyNaSbernici : public QWidget {
     ~TModulyNaSbernici() override;
 
     void SetData(TData* record);
-    QTableWidget* Table() const { return m_table; }
+    // Made after the window's first frame, or here when asked for sooner.
+    QTableWidget* Table();
     const std::vector<TBusRow>& Rows() const { return m_rows; }
     bool Scanning() const { return m_worker.joinable(); }
 
@@ -80,11 +81,13 @@ class TModulyNaSbernici : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     struct TJob;
     void Found(const busscan::TScanAddress& found, const busscan::TScanProgress& progress);
     void FinishScan();
+    void BuildTable();
     void ShowRows();
     void ShowStatus(const std::string& text);
     void RequestConnect(int row);
@@ -101,7 +104,9 @@ class TModulyNaSbernici : public QWidget {
     QPushButton* m_search;
     QPushButton* m_stop;
     QProgressBar* m_progress;
-    QTableWidget* m_table;
+    QTableWidget* m_table = nullptr;
+    int m_tableSlot = 0;  // its place in the layout
+    bool m_tableDue = false;
     QLabel* m_status;
 
     TLineHold m_line;

@@ -3,6 +3,8 @@
 // table kept beside the settings file.
 #include <QAction>
 #include <QFile>
+#include <QLabel>
+#include <QLayout>
 #include <QProgressBar>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -137,7 +139,7 @@ TEST_P(BusScanTest, RowsStatesAndTheConnectionAfterwards) {
     std::ifstream in(m_busFile, std::ios::binary);
     EXPECT_EQ(ParseBusFile({std::istreambuf_iterator<char>(in), {}}), form.Bus()->Rows());
     TForm1 again(m_ini);
-    EXPECT_EQ(rows(Child<QTableWidget>(&again, "BusTable")), c.rows);
+    EXPECT_EQ(rows(again.Bus()->Table()), c.rows);
 }
 
 constexpr const char* kFound = "5|odpovídá|RQ-905  |6|kolize adres||7|odpovídá|SIM-905A|";
@@ -223,6 +225,48 @@ TEST_P(BusStopTest, EndsWithinOneTransaction) {
 
 INSTANTIATE_TEST_SUITE_P(Stop, BusStopTest,
                          ::testing::Values(StopCase{"Zastavit", false}, StopCase{"DialogTakesTheLine", true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// The table comes after the window's first frame, or when asked for
+// sooner: once, filled from the file, between the progress bar and the
+// status line, and reached by Tab after "Zastavit".
+struct LateTableCase {
+    const char* name;
+    bool shown;
+};
+void PrintTo(const LateTableCase& c, std::ostream* os) { *os << c.name; }
+
+class LateTableTest : public BusTableTest, public ::testing::WithParamInterface<LateTableCase> {};
+
+TEST_P(LateTableTest, FilledInItsPlaceAndTurn) {
+    std::ofstream(m_busFile, std::ios::binary) << "5\t19200\tRQ-905  \t1.02\todpovídá\t2026-12-01 08:00:00\n";
+    TForm1 form(m_ini);
+    EXPECT_EQ(Child<QTableWidget>(&form, "BusTable"), nullptr);
+    QTableWidget* table = nullptr;
+    if (GetParam().shown) {
+        form.show();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return (table = Child<QTableWidget>(&form, "BusTable")) != nullptr; }));
+        EXPECT_TRUE(table->isVisible());
+    } else {
+        table = form.Bus()->Table();
+    }
+    EXPECT_EQ(Child<QTableWidget>(&form, "BusTable"), table);
+    EXPECT_EQ(form.Bus()->Table(), table);
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(FromQt(table->item(0, 2)->text()), "RQ-905  ");
+    QLayout* box = form.Bus()->layout();
+    const int at = box->indexOf(table);
+    EXPECT_EQ(box->itemAt(at - 1)->widget(), Child<QProgressBar>(&form, "ScanProgress"));
+    EXPECT_EQ(box->itemAt(at + 1)->widget(), Child<QLabel>(&form, "BusStatus"));
+    QWidget* next = Child<QWidget>(&form, "StopButton")->nextInFocusChain();
+    while ((next->focusPolicy() & Qt::TabFocus) == 0) next = next->nextInFocusChain();
+    EXPECT_EQ(next, table);
+}
+
+INSTANTIATE_TEST_SUITE_P(Late, LateTableTest,
+                         ::testing::Values(LateTableCase{"AfterTheFirstFrame", true},
+                                           LateTableCase{"AskedForSooner", false}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
