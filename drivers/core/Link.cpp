@@ -348,7 +348,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     }
     // A driver woken this late finds the machine busy, and its replies
     // will be late too: a wider allowance before one is missed.
-    if (m_scanSilent && Clock::now() - deadline > kBusyWakeUp) {
+    if (m_scanSilent && Clock::now() - deadline > m_busyWakeUp) {
         m_scanWait.Late();
     }
     return {corrupted || garbled ? Result::CrcError : Result::Timeout, {}};

@@ -99,6 +99,9 @@ class Link {
     std::optional<std::uint8_t> LateReply();
     // The connection's trace, if it has one; Closed writes its last line.
     void SetTrace(std::unique_ptr<Tracer> tracer);
+    // How late a wait in silence must end to tell of a busy machine; a test
+    // on a shared machine raises it above that machine's own stalls.
+    void SetBusyWakeUp(std::chrono::microseconds late) { m_busyWakeUp = late; }
     void Closed();
 
   private:
@@ -130,6 +133,7 @@ class Link {
     // before the next request is its reply, come late.
     ScanWait m_scanWait;
     bool m_scanSilent = false;
+    std::chrono::microseconds m_busyWakeUp = kBusyWakeUp;
     // The scan's last requests that heard nothing, and the addresses whose
     // replies came for them too late.
     struct SilentRequest {
