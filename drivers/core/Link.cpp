@@ -191,6 +191,16 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     const bool firstByteRule = m_config.mode == kScanMode && !m_transport->Datagrams();
     const auto firstByteDue =
         std::chrono::microseconds(wire::LineTimeUs(wire::kRequestSize + 1, m_config.speed));
+    // What came since a silent request is looked at before this one's
+    // time starts: a late reply still arriving is read to its end.
+    const bool strayInput = m_scanSilent && TakeLateInput(record, &request);
+    if (Result r = m_transport->Discard(); r != Result::Ok) {
+        return {r, {}};
+    }
+    if (firstByteRule && m_scanSilent && (strayInput || m_transport->DiscardedInput())) {
+        m_scanWait.Late();
+    }
+    m_scanSilent = false;
     const auto sent = Clock::now();
     auto deadline = sent + (firstByteRule ? firstByteDue + m_scanWait.Allowance()
                                           : ReplyTimeout(m_config, m_udpTimeoutMs, m_udp));
@@ -199,14 +209,6 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
         std::chrono::milliseconds(kScanTrailSlackMs));
     const auto scanLatest =
         deadline + std::chrono::microseconds(wire::LineTimeUs(kScanTrailBytes, m_config.speed)) + scanSlack;
-    const bool strayInput = m_scanSilent && TakeLateInput();
-    if (Result r = m_transport->Discard(); r != Result::Ok) {
-        return {r, {}};
-    }
-    if (firstByteRule && m_scanSilent && (strayInput || m_transport->DiscardedInput())) {
-        m_scanWait.Late();
-    }
-    m_scanSilent = false;
     const Refused refusedBefore = RefusedReplies();
     std::optional<Clock::time_point> firstByte;
     bool lookedAgain = false;
@@ -358,7 +360,7 @@ std::optional<std::uint8_t> Link::LateReply() {
     std::lock_guard lock(m_mutex);
     // What came since the last request is looked at now: the scan's last
     // address has no request after it to find its late reply.
-    if (m_scanSilent && TakeLateInput()) {
+    if (m_scanSilent && TakeLateInput(nullptr, nullptr)) {
         m_scanWait.Late();
     }
     if (m_lateAddresses.empty()) {
@@ -389,9 +391,18 @@ bool Link::NoteLate(const wire::Reply& reply) {
     return true;
 }
 
-bool Link::TakeLateInput() {
+bool Link::TakeLateInput(TraceRecord* record, const wire::Request* current) {
     bool any = false;
     bool explained = false;
+    // A reply come late is a reply refused, and the trace shows it with the
+    // request it came before.
+    const auto refused = [&](const wire::Reply& reply, std::span<const std::uint8_t> bytes) {
+        ++m_echo;
+        if (record != nullptr && current != nullptr) {
+            record->Add(bytes, WhyRefused(reply, *current));
+        }
+        explained = NoteLate(reply) || explained;
+    };
     wire::ReplyDecoder decoder;
     std::vector<std::uint8_t> chunk;
     // A reply still on its way is read to its end: cut off, its rest would
@@ -405,13 +416,13 @@ bool Link::TakeLateInput() {
         any = true;
         if (m_transport->Datagrams()) {
             if (const auto reply = wire::DecodeReply(chunk)) {
-                explained = NoteLate(*reply) || explained;
+                refused(*reply, chunk);
             }
             continue;
         }
         decoder.Feed(chunk);
         while (const auto reply = decoder.Next()) {
-            explained = NoteLate(*reply) || explained;
+            refused(*reply, wire::Encode(*reply));
         }
         if (const std::size_t pending = decoder.Pending(); pending > 0 && pending < wire::kReplySize) {
             until = Clock::now() +

@@ -114,7 +114,7 @@ class Link {
     bool NoteLate(const wire::Reply& reply);
     // Before a scan's next request: what came since the last one heard
     // nothing. True when something came that was no late reply.
-    bool TakeLateInput();
+    bool TakeLateInput(TraceRecord* record, const wire::Request* current);
 
     std::unique_ptr<Transport> m_transport;
     const bool m_udp;

@@ -558,4 +558,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, LinkTraceTest,
                                                       "ignored echo", "taken"}}),
                          CaseName<TraceCase>);
 
+// A late reply found before the next request is a reply refused, on that
+// request's trace line and in the counts, not bytes thrown away unseen.
+TEST(Link, LateReplyBeforeTheNextRequestIsTraced) {
+    std::optional<wire::Request> silent;
+    auto transport = std::make_unique<ScriptedTransport>(
+        [&](const wire::Request& r) {
+            if (r.address == 7) silent = r;
+            return std::vector<Bytes>{};
+        },
+        false);
+    ScriptedTransport* t = transport.get();
+    auto sink = std::make_shared<MemorySink>();
+    drv::Link link(std::move(transport), false, 0);
+    link.SetTrace(std::make_unique<drv::Tracer>(sink, "TEST318"));
+    ASSERT_EQ(link.Configure({115200, 28, 4}), Result::Ok);
+    ASSERT_EQ(link.Transact({7, 200, 0, 0, 0, 0, 0, 0}).result, Result::Timeout);
+    ASSERT_TRUE(silent.has_value());
+    t->Arrive(Frame(AnswerTo(*silent)));
+    EXPECT_EQ(link.Transact({8, 200, 0, 0, 0, 0, 0, 0}).result, Result::Timeout);
+    EXPECT_EQ(link.RefusedReplies().echo, 1U);
+    ASSERT_EQ(sink->lines.size(), 3U);
+    EXPECT_NE(sink->lines[2].find(" ignored address | result 11 "), std::string::npos) << sink->lines[2];
+    EXPECT_EQ(link.LateReply(), std::optional<std::uint8_t>(7));
+}
+
 }  // namespace
