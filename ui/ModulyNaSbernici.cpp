@@ -493,7 +493,10 @@ void TModulyNaSbernici::FinishScan() {
     ShowStatus(text);
     m_search->setEnabled(true);
     m_stop->setEnabled(false);
-    if (m_stop->hasFocus() || focusWidget() == nullptr) Table()->setFocus();
+    // A scan's end shows its rows: the table is there by then, painted or
+    // not.
+    QTableWidget* table = Table();
+    if (m_stop->hasFocus() || focusWidget() == nullptr) table->setFocus();
     m_line.Release();
     SaveRows();
     ShowRows();

@@ -230,9 +230,10 @@ INSTANTIATE_TEST_SUITE_P(Stop, BusStopTest,
 // The table comes after the window's first frame, or when asked for
 // sooner: once, filled from the file, between the progress bar and the
 // status line, and reached by Tab after "Zastavit".
+enum class TableWay { Shown, AskedFor, ScanEnded };
 struct LateTableCase {
     const char* name;
-    bool shown;
+    TableWay way;
 };
 void PrintTo(const LateTableCase& c, std::ostream* os) { *os << c.name; }
 
@@ -243,18 +244,28 @@ TEST_P(LateTableTest, FilledInItsPlaceAndTurn) {
     TForm1 form(m_ini);
     EXPECT_EQ(Child<QTableWidget>(&form, "BusTable"), nullptr);
     QTableWidget* table = nullptr;
-    if (GetParam().shown) {
+    if (GetParam().way == TableWay::Shown) {
         form.show();
         ASSERT_TRUE(
             QTest::qWaitFor([&] { return (table = Child<QTableWidget>(&form, "BusTable")) != nullptr; }));
         EXPECT_TRUE(table->isVisible());
+    } else if (GetParam().way == TableWay::ScanEnded) {
+        // Never painted: a scan that ends first still leaves its table.
+        Child<QSpinBox>(&form, "ScanTo")->setValue(2);
+        form.Bus()->HledatClick();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Bus()->Scanning(); }, 10000));
+        table = Child<QTableWidget>(&form, "BusTable");
+        ASSERT_NE(table, nullptr);
     } else {
         table = form.Bus()->Table();
     }
     EXPECT_EQ(Child<QTableWidget>(&form, "BusTable"), table);
     EXPECT_EQ(form.Bus()->Table(), table);
-    ASSERT_EQ(table->rowCount(), 1);
-    EXPECT_EQ(FromQt(table->item(0, 2)->text()), "RQ-905  ");
+    ASSERT_EQ(table->rowCount(), static_cast<int>(form.Bus()->Rows().size()));
+    if (GetParam().way != TableWay::ScanEnded) {
+        ASSERT_EQ(table->rowCount(), 1);
+        EXPECT_EQ(FromQt(table->item(0, 2)->text()), "RQ-905  ");
+    }
     QLayout* box = form.Bus()->layout();
     const int at = box->indexOf(table);
     EXPECT_EQ(box->itemAt(at - 1)->widget(), Child<QProgressBar>(&form, "ScanProgress"));
@@ -265,8 +276,9 @@ TEST_P(LateTableTest, FilledInItsPlaceAndTurn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Late, LateTableTest,
-                         ::testing::Values(LateTableCase{"AfterTheFirstFrame", true},
-                                           LateTableCase{"AskedForSooner", false}),
+                         ::testing::Values(LateTableCase{"AfterTheFirstFrame", TableWay::Shown},
+                                           LateTableCase{"AskedForSooner", TableWay::AskedFor},
+                                           LateTableCase{"AtTheEndOfAScan", TableWay::ScanEnded}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
