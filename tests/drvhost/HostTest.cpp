@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,7 +125,8 @@ TEST(HostEnd, DriverCrashDuringSend) {
     EXPECT_EQ(drv::face::Done(&handle), 0u);
 }
 
-// Host processes of this user still running.
+// Host processes that this test started and that still run; those of
+// other tests running beside it are not counted.
 int HostProcesses() {
 #if defined(_WIN32)
     return 0;
@@ -134,7 +136,17 @@ int HostProcesses() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
         std::ifstream in(entry.path() / "cmdline", std::ios::binary);
         const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        count += line.find(drv::bridge::kHostName) != std::string::npos ? 1 : 0;
+        if (line.find(drv::bridge::kHostName) == std::string::npos) continue;
+        // The parent is the fourth field of stat, after the name in parentheses.
+        std::ifstream statFile(entry.path() / "stat");
+        const std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 1));
+        std::string state;
+        long parent = 0;
+        fields >> state >> parent;
+        count += parent == static_cast<long>(::getpid()) ? 1 : 0;
     }
     return count;
 #endif
@@ -161,6 +173,9 @@ TEST_P(HostHung, CallEndsPastItsBoundAndTheHostWithIt) {
         result = drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, kHang);
     } else {
         ASSERT_EQ(drv::face::InitSerial(SerialFace{"TCOM318", "port", false, nullptr}, &handle, 1), 0u);
+#if !defined(_WIN32)
+        EXPECT_EQ(HostProcesses(), before + 1);  // the count sees this test's host
+#endif
         std::uint32_t request[100] = {kHang}, reply[100] = {}, out = 0, status = 0;
         result = drv::face::Send(handle, request, reply, &out, &status);
         EXPECT_EQ(drv::face::Done(&handle), 0u);
