@@ -13,6 +13,7 @@
 
 #include "core/Dekl.h"
 #include "link/Txxx318.h"
+#include "tests/guisupport/UdpConnect.h"
 
 namespace guibench {
 
@@ -44,21 +45,7 @@ inline double RssMb() {
 // Connects rec to module 1 of the simulator's UDP port, as the connection
 // dialog would.
 inline bool ConnectTo(TData& rec, uint16_t port, uint8_t speedIndex = kDefaultSpeedIndex) {
-    rec.Kind = kKindLan;
-    rec.IpAddress = "127.0.0.1";
-    rec.UdpPort = port;
-    rec.UdpTimeout = 200;
-    rec.InitParams.fill(0);
-    rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
-    rec.InitParams[1] = rec.UdpPort;
-    rec.InitParams[2] = rec.UdpTimeout;
-    uint32_t handle = 0;
-    if (OpenInterface(kKindLan, handle, rec.InitParams) != 0) return false;
-    rec.Handle = handle;
-    rec.Connected = 1;
-    rec.ModuleAddress = 1;
-    return InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(speedIndex), SpeedConfigValue(speedIndex),
-                              2) == 0;
+    return ConnectOverUdp(rec, port, 1, speedIndex);
 }
 
 inline void RunFor(double seconds) {

@@ -167,6 +167,14 @@ Answer Link::Transact(const RequestCells& cells) {
     return answer;
 }
 
+namespace {
+// In a scan, when a reply's first byte is due at the earliest: the request's
+// line time and that byte's.
+std::chrono::microseconds FirstByteDue(std::uint32_t speed) {
+    return std::chrono::microseconds(wire::LineTimeUs(wire::kRequestSize + 1, speed));
+}
+}  // namespace
+
 Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     m_decoder.Clear();
     if (std::any_of(cells.begin(), cells.end(), [](std::uint32_t c) { return c > 0xFFU; })) {
@@ -189,8 +197,7 @@ Answer Link::Exchange(const RequestCells& cells, TraceRecord* record) {
     // allowance the replies so far have earned; bytes that come move it on
     // by what a frame still lacks, up to a bound.
     const bool firstByteRule = m_config.mode == kScanMode && !m_transport->Datagrams();
-    const auto firstByteDue =
-        std::chrono::microseconds(wire::LineTimeUs(wire::kRequestSize + 1, m_config.speed));
+    const auto firstByteDue = FirstByteDue(m_config.speed);
     // What came since a silent request is looked at before this one's
     // time starts: a late reply still arriving is read to its end.
     const bool strayInput = m_scanSilent && TakeLateInput(record, &request);
@@ -379,10 +386,8 @@ bool Link::NoteLate(const wire::Reply& reply) {
     }
     // Its lateness is known to within how soon it was looked for: a sample
     // of the tail that the allowance must now cover.
-    const auto firstByteDue =
-        std::chrono::microseconds(wire::LineTimeUs(wire::kRequestSize + 1, m_config.speed));
     m_scanWait.Replied(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - it->sent) -
-                       firstByteDue);
+                       FirstByteDue(m_config.speed));
     m_silentRequests.erase(it);
     if (m_lateAddresses.size() < kMaxLateAddresses &&
         std::find(m_lateAddresses.begin(), m_lateAddresses.end(), reply.address) == m_lateAddresses.end()) {

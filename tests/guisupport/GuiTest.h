@@ -11,6 +11,7 @@
 #include <string>
 
 #include "RecState.h"
+#include "UdpConnect.h"
 #include "core/Dekl.h"
 #include "ui/QtText.h"
 #include "ui/StatusLine.h"
@@ -56,20 +57,7 @@ inline void Disconnect(TData& data) {
 // as the connection dialog leaves it; false when the link did not open.
 inline bool ConnectUdp(TData& rec, uint16_t port, uint8_t address) {
     SetDefaults(&rec);
-    rec.Kind = kKindLan;
-    rec.IpAddress = "127.0.0.1";
-    rec.UdpPort = port;
-    rec.UdpTimeout = 200;
-    rec.InitParams[0] = reinterpret_cast<uintptr_t>(rec.IpAddress.c_str());
-    rec.InitParams[1] = rec.UdpPort;
-    rec.InitParams[2] = rec.UdpTimeout;
-    uint32_t handle = 0;
-    if (OpenInterface(kKindLan, handle, rec.InitParams) != 0) return false;
-    rec.Handle = handle;
-    rec.Connected = 1;
-    rec.ModuleAddress = address;
-    return InterfaceSetConfig(kKindLan, handle, SpeedFromIndex(kDefaultSpeedIndex),
-                              SpeedConfigValue(kDefaultSpeedIndex), 2) == 0;
+    return ConnectOverUdp(rec, port, address, kDefaultSpeedIndex);
 }
 
 // A module as the recording driver answers for it: registers keep what is
